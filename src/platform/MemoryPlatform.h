@@ -1,0 +1,40 @@
+// Controls of the in-memory platform used by in-process tests and the fuzzer:
+// the archive comes from a byte buffer, created files stay in memory, pauses
+// are only counted, and ending the process throws ProcessEnded.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace platform::memory {
+
+struct ProcessEnded {
+    int exitCode;
+};
+
+struct StoredFile {
+    std::vector<std::uint8_t> content;
+    std::uint32_t dosDateTime = 0;     // 0: never set
+    std::uint32_t attributes = 0;
+    bool attributesSet = false;
+};
+
+struct State {
+    // Inputs.
+    std::map<std::string, std::vector<std::uint8_t>> archives;  // path -> bytes
+    std::string standardInput;
+    std::vector<std::string> existingFolders{"out/"};            // paths with a final '/'
+    // Outputs.
+    std::string output;                                        // console bytes as written
+    std::map<std::string, StoredFile> files;                   // path -> file
+    std::vector<std::uint32_t> pauses;
+    int openHandles = 0;
+};
+
+// Clears everything (inputs included) for a new run.
+void Reset();
+State& Current();
+
+}  // namespace platform::memory

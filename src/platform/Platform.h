@@ -1,0 +1,58 @@
+// The operating-system services the program uses. Only the files in this
+// folder know which system they run on; everything else calls these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle InvalidFile = -1;
+
+// Once at program start: console set-up and the user's regional formats.
+void StartUp();
+
+// The program's arguments after its own name, none of them empty.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+// Console. WriteText takes text in the archive code page (Windows-1252),
+// WriteNative text as the system gave it (arguments). Both write at once,
+// unbuffered; failures are ignored.
+void WriteText(std::string_view text);
+void WriteNative(std::string_view text);
+// Reads and discards one line of standard input; end of input ends it too.
+void ReadInputLine();
+void Pause(std::uint32_t milliseconds);
+[[noreturn]] void EndProcess(int exitCode);
+
+// Files. Read and Write return the number of bytes moved, 0 at end of
+// file, -1 on failure (a write to InvalidFile fails).
+FileHandle OpenForReading(const std::string& path);  // others may read, not write
+std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count);
+void Close(FileHandle file);
+// Creates or overwrites a regular file; never follows a link at path.
+FileHandle CreateForWriting(const std::string& path);
+std::int32_t Write(FileHandle file, const void* data, std::uint32_t count);
+// Last-write time from an MS-DOS date (upper 16 bits) and time (lower 16 bits)
+// in local time; an invalid value or a failure leaves the time as it is.
+void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime);
+// Win32 attribute bits, applied as far as the system has them.
+void SetAttributes(const std::string& path, std::uint32_t attributes);
+
+// Path handling.
+char PathSeparator();
+// A stored file name (Windows-1252) as the file system wants it.
+std::string NativeFileName(std::string_view storedName);
+// True where the system gives the name a meaning of its own (devices).
+bool IsReservedFileName(std::string_view name);
+
+// Date and time in the user's regional short date and long time formats,
+// as text in the archive code page. Arguments are a valid date and time.
+std::string FormatDate(int year, int month, int day);
+std::string FormatTime(int hour, int minute, int second);
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+// Fixed-capacity byte buffer with a least-significant-bit-first reader that
+// refills itself through OnFill when the reader runs past UsedLength.
+#pragma once
+
+#include <cstdint>
+
+#include "CRCs.h"
+
+// Writes up to capacity bytes at buffer and stores the number delivered.
+using TFillProc = void (*)(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered);
+
+class TBlock {
+public:
+    static constexpr std::uint32_t MaxCapacity = 0x200000;
+
+    std::uint8_t Flags = 0;        // bit 7: construction failed
+    std::uint32_t Capacity = 0;
+    std::uint8_t BitIndex = 0;     // next bit of Data[Cursor]; 8 = that byte is used up
+    std::uint32_t Cursor = 0;
+    std::uint32_t UsedLength = 0;
+    std::uint8_t* Data = nullptr;
+    TCRC* CRC = nullptr;
+    std::uint8_t Status = 0;       // 0, 162 (length, position or no data), 164, 165
+    TFillProc OnFill = nullptr;
+
+    static TBlock* Create(std::uint32_t capacity);
+    void Init(std::uint32_t capacity);
+    void Done() { Release(); }
+    void Release();
+
+    void SetUsedLength(std::uint32_t n);
+    void Rewind() { BitIndex = 0; Cursor = 0; }
+    void Clear();
+    void ComputeCRC();
+    void Seek(std::uint32_t pos);
+
+    std::uint8_t ReadBit()
+    {
+        Status = 0;
+        if (BitIndex > 7) {
+            BitIndex = 0;
+            ++Cursor;
+        }
+        if (Cursor >= UsedLength && !Refill())
+            return 0;
+        return static_cast<std::uint8_t>((Data[Cursor] >> BitIndex++) & 1u);
+    }
+
+    std::uint8_t ReadByte()
+    {
+        // Whole byte at an aligned position: the same state as eight ReadBit calls.
+        if (BitIndex == 8 && Cursor + 1 < UsedLength) {
+            Status = 0;
+            return Data[++Cursor];
+        }
+        std::uint8_t result = 0;
+        for (unsigned i = 0; i < 8; ++i)
+            result |= static_cast<std::uint8_t>(ReadBit() << i);
+        return result;
+    }
+
+    std::uint32_t ReadLongWord()
+    {
+        std::uint32_t result = 0;
+        for (unsigned i = 0; i < 32; ++i)
+            result |= static_cast<std::uint32_t>(ReadBit()) << i;
+        return result;
+    }
+
+private:
+    // Asks OnFill for new content. Without OnFill, or when a fill delivers
+    // nothing, no bit is available: false, Status 162, and Data is not touched.
+    bool Refill();
+};

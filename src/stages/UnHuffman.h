@@ -1,0 +1,48 @@
+// Adaptive Huffman decoder. The tree starts as a complete binary tree in heap
+// order and adapts after every symbol; its exact evolution is part of the
+// stream format.
+#pragma once
+
+#include <cstdint>
+
+using TReadBitFunc = bool (*)();
+using TRescaleProc = void (*)();
+
+class THuffmanTree {
+public:
+    static constexpr std::uint32_t MaxSymbols = 0x20001;
+
+    std::uint8_t Flags = 0;
+    std::uint32_t NodeCount = 0;    // 2n - 1
+    std::uint32_t SymbolCount = 0;  // n
+    // Indexed by node number from 1; slot 0 is spare.
+    std::uint32_t* Weight = nullptr;
+    std::uint32_t* Parent = nullptr;
+    std::uint32_t* Left = nullptr;
+    std::uint32_t* Right = nullptr;
+    std::uint8_t Status = 0;        // 0, 206, 208, 209
+    std::uint32_t WeightLimit = 0;
+    TRescaleProc OnRescale = nullptr;
+    TReadBitFunc OnReadBit = nullptr;
+
+    static THuffmanTree* Create(std::uint32_t symbolCount);
+    void Init(std::uint32_t symbolCount);
+    void Done() { Release(); }
+    void Release();
+
+    std::uint32_t DecodeSymbol()
+    {
+        const std::uint32_t n = SymbolCount;
+        std::uint32_t k = 1;
+        while (k < n)
+            k = OnReadBit() ? Right[k] : Left[k];
+        UpdateTree(k);
+        Status = 0;
+        return k - n;
+    }
+
+    // Adapts the tree to the decoded (or, for an encoder, sent) leaf k.
+    void UpdateTree(std::uint32_t k);
+    // Recomputes the weights of every ancestor of m up to the root.
+    void PropagateWeights(std::uint32_t m);
+};
