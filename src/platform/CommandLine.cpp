@@ -1,1 +1,46 @@
-// placeholder
+#include "platform/CommandLine.h"
+
+namespace {
+
+bool IsBlank(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x01 && byte <= 0x20) || byte == 0x7F;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
+    std::vector<std::string> arguments;
+    const std::size_t length = commandLine.size();
+    std::size_t i = 0;
+    while (true) {
+        // Blanks and empty quote pairs between arguments are skipped alike.
+        while (i < length) {
+            if (IsBlank(commandLine[i])) {
+                ++i;
+            } else if (commandLine[i] == '"' && i + 1 < length && commandLine[i + 1] == '"') {
+                i += 2;
+            } else {
+                break;
+            }
+        }
+        if (i >= length) {
+            break;
+        }
+        std::string argument;
+        bool quoted = false;
+        while (i < length && (quoted || !IsBlank(commandLine[i]))) {
+            if (commandLine[i] == '"') {
+                quoted = !quoted;
+            } else {
+                argument += commandLine[i];
+            }
+            ++i;
+        }
+        // A lone unclosed quote at the very end would give an empty argument.
+        if (!argument.empty()) {
+            arguments.push_back(std::move(argument));
+        }
+    }
+    return arguments;
+}

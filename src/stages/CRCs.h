@@ -1,14 +1,35 @@
 // CRC-32 (reflected, polynomial 0x04C11DB7) as an accumulator object.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Eight tables for slicing-by-8; CrcTable is the first of them, the classic byte table.
-// All of them are constant data built at compile time.
-extern const std::uint32_t CrcSliceTables[8][256];
-inline constexpr const std::uint32_t (&CrcTable)[256] = CrcSliceTables[0];
+namespace crc_tables {
+using Table = std::array<std::uint32_t, 256>;
+
+// Slice 0 is the byte table; slice s advances a byte's contribution by s more bytes.
+constexpr std::array<Table, 8> Make()
+{
+    std::array<Table, 8> t{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[0][n] = c;
+    }
+    for (std::size_t s = 1; s < 8; ++s)
+        for (std::uint32_t n = 0; n < 256; ++n)
+            t[s][n] = t[0][t[s - 1][n] & 0xFFu] ^ (t[s - 1][n] >> 8);
+    return t;
+}
+}  // namespace crc_tables
+
+// Constant data, computed by the compiler.
+inline constexpr std::array<crc_tables::Table, 8> CrcSliceTables = crc_tables::Make();
+inline constexpr const crc_tables::Table& CrcTable = CrcSliceTables[0];
+static_assert(CrcTable[1] == 0x77073096u && CrcTable[255] == 0x2D02EF8Du);
 
 class TCRC {
 public:

@@ -1,1 +1,105 @@
-// placeholder
+#include "UnBWTUnit.h"
+
+namespace {
+void NothingWritten() {}
+}  // namespace
+
+TBWTransform* TBWTransform::Create(std::uint32_t capacity)
+{
+    auto* transform = new TBWTransform;
+    transform->Init(capacity);
+    return transform;
+}
+
+void TBWTransform::Init(std::uint32_t capacity)
+{
+    Flags = 0;
+    LinkBytes = 0;
+    if (capacity < MinLength) {
+        Flags = 0x80;
+        Status = 191;
+        return;
+    }
+    if (capacity > MaxCapacity) {
+        Flags = 0x80;
+        Status = 193;
+        return;
+    }
+    Status = 0;
+    Length = capacity;
+    Capacity = capacity;
+    OnByteWritten = NothingWritten;
+    LinkBytes = 4 * (capacity + 1);
+    Links = new std::uint32_t[capacity + 1]();
+}
+
+void TBWTransform::Release()
+{
+    if (Flags & 0x80) {
+        Status = 194;
+    } else {
+        delete[] Links;
+        Links = nullptr;
+        Status = 0;
+    }
+    Length = 0;
+    LinkBytes = 0;
+}
+
+void TBWTransform::SetLength(std::uint32_t n)
+{
+    if (n > Capacity || n < MinLength) {
+        Status = 190;
+        return;
+    }
+    Status = 0;
+    Length = n;
+}
+
+void TBWTransform::Inverse(std::uint32_t primaryIndex)
+{
+    const std::uint32_t n = Length;
+    if (primaryIndex >= n) {
+        Status = 195;
+        return;
+    }
+    const std::uint8_t* const input = Input;
+    std::uint32_t* const links = Links;
+
+    // Starting position of each byte value among the sorted bytes.
+    std::uint32_t start[256] = {};
+    for (std::uint32_t i = 0; i < n; ++i)
+        ++start[input[i]];
+    std::uint32_t total = 0;
+    for (auto& c : start) {
+        const std::uint32_t count = c;
+        c = total;
+        total += count;
+    }
+    // Entry j holds the position it links to (upper bits) and the input byte
+    // at j (low byte), so the walk touches one entry per output byte. Every
+    // entry 0..n-1 receives exactly one position 0..n-1.
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint8_t b = input[i];
+        links[start[b]++] = i << 8;
+    }
+    for (std::uint32_t j = 0; j < n; ++j)
+        links[j] |= input[j];
+
+    std::uint8_t* const output = Output;
+    std::uint32_t j = primaryIndex;
+    if (OnByteWritten == NothingWritten || OnByteWritten == nullptr) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint32_t e = links[j];
+            output[i] = static_cast<std::uint8_t>(e);
+            j = e >> 8;
+        }
+    } else {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint32_t e = links[j];
+            output[i] = static_cast<std::uint8_t>(e);
+            j = e >> 8;
+            OnByteWritten();
+        }
+    }
+}
