@@ -1,1 +1,396 @@
-// placeholder
+#include "ArchiveReader.h"
+
+#include <cstring>
+#include <string>
+
+#include "Console.h"
+#include "UnTWX.h"
+
+platform::FileHandle ArchiveHandle = platform::InvalidFile;
+bool StagesBuilt = false;
+std::uint32_t BlockSize = 0;
+std::uint32_t HeaderWord = 0;
+
+TBlock* InputBlock = nullptr;
+TBlock* OutputBlock = nullptr;
+TBlock* MiddleBlock = nullptr;
+TBWTransform* Transform = nullptr;
+THuffmanTree* SymbolTree = nullptr;
+THuffmanTree* RunTree = nullptr;
+THuffmanTree* RunExtensionTree = nullptr;
+Tmsmtf* MoveToFront = nullptr;
+TRLE* FirstRLE = nullptr;
+TRLE* SecondRLE = nullptr;
+TCRC* FileCRC = nullptr;
+
+std::uint32_t MiddleCursor = 0;
+std::uint32_t OutputCursor = 0;
+
+namespace {
+
+constexpr std::uint16_t ArchiveVersion = 137;
+constexpr std::uint32_t LargestBlockSize = 2097153;
+constexpr char UpdateAddresses[] = "http://www.tarnwell.example oder ftp://ftp.tarnwell.example";
+
+// Set when a second-stage read would leave MiddleBlock.
+bool MiddleOverrun = false;
+
+template <typename T>
+void Release(T*& stage)
+{
+    if (stage != nullptr) {
+        stage->Done();
+        delete stage;
+        stage = nullptr;
+    }
+}
+
+template <auto& Slot>
+void ReleaseSlot()
+{
+    Release(Slot);
+}
+
+[[noreturn]] void PauseAndStop()
+{
+    platform::Pause(5000);
+    platform::EndProcess(ExitCode::Stopped);
+}
+
+[[noreturn]] void HeaderStop(std::string_view message)
+{
+    PrintLine(message);
+    platform::Close(ArchiveHandle);
+    PauseAndStop();
+}
+
+[[noreturn]] void ReadErrorStop(platform::FileHandle file)
+{
+    PrintLine();
+    PrintLine("Lesefehler! - Disk/Datei zerstoert?");
+    platform::Close(file);
+    if (StagesBuilt)
+        ReleaseStages();
+    PauseAndStop();
+}
+
+// A header field is read whole or not at all: a short read is a read error.
+void ReadHeaderField(void* field, std::uint32_t size)
+{
+    if (static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, field, size)) < size)
+        ReadErrorStop(ArchiveHandle);
+}
+
+std::uint32_t LittleEndian(const std::uint8_t* bytes, unsigned count)
+{
+    std::uint32_t value = 0;
+    for (unsigned i = count; i-- > 0;)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// A block that breaks the data model ends like a CRC failure, with the CRC
+// of the block as it stands.
+[[noreturn]] void DamagedBlockStop(std::uint32_t storedCRC)
+{
+    OutputBlock->ComputeCRC();
+    BlockCRCStop(storedCRC, OutputBlock->CRC->Value());
+}
+
+// Stages in the order in which a failed construction releases them.
+void (*const BuildReleaseOrder[])() = {
+    ReleaseSlot<InputBlock>, ReleaseSlot<OutputBlock>, ReleaseSlot<MoveToFront>,
+    ReleaseSlot<FileCRC>, ReleaseSlot<Transform>, ReleaseSlot<FirstRLE>,
+    ReleaseSlot<SymbolTree>, ReleaseSlot<RunTree>, ReleaseSlot<RunExtensionTree>,
+    ReleaseSlot<MiddleBlock>,
+};
+
+// Releases the first `built` stages of BuildReleaseOrder and stops when the
+// stage just created reports a failed construction.
+void CheckConstruction(std::uint8_t status, unsigned built)
+{
+    if (status == 0)
+        return;
+    for (unsigned i = 0; i < built; ++i)
+        BuildReleaseOrder[i]();
+    FatalStop(status);
+}
+
+void CheckHeader()
+{
+    std::uint8_t signature[4];
+    ReadHeaderField(signature, 4);
+    if (std::memcmp(signature, "TWLX", 4) != 0) {
+        platform::Close(ArchiveHandle);
+        PrintLine("Signatur der Datei besch\xE4"
+                  "digt - falsches Format?");
+        platform::EndProcess(ExitCode::Stopped);
+    }
+
+    std::uint8_t version[2], headerWord[4], storedCRC[4];
+    ReadHeaderField(version, 2);
+    ReadHeaderField(headerWord, 4);
+    ReadHeaderField(storedCRC, 4);
+    HeaderWord = LittleEndian(headerWord, 4);
+
+    TCRC* headerCRC = TCRC::Create();
+    headerCRC->Update(version[0]);
+    headerCRC->Update(version[1]);
+    for (std::uint8_t b : headerWord)
+        headerCRC->Update(b);
+    const std::uint32_t computed = headerCRC->Value();
+    Release(headerCRC);
+    if (computed != LittleEndian(storedCRC, 4))
+        HeaderStop("Header CRC ungueltig - Datei zerstoert?");
+
+    if (LittleEndian(version, 2) != ArchiveVersion) {
+        PrintLine(std::string("Updates dieses Programms auf ") + UpdateAddresses);
+        HeaderStop("Dateiversion ungeeignet - bitte entsprechende Software suchen...");
+    }
+
+    std::uint8_t mark[2];
+    ReadHeaderField(mark, 2);
+    if (mark[0] != 'Q' || mark[1] != 'Z')
+        HeaderStop("Blockeinstiegspunkt kann nicht gefunden werden...");
+
+    std::uint8_t code;
+    ReadHeaderField(&code, 1);
+    BlockSize = static_cast<std::uint32_t>(code) << 15;
+    if (BlockSize < 1 || BlockSize > LargestBlockSize)
+        HeaderStop("ungueltige Blockgroesse...");
+}
+
+void BuildStages()
+{
+    InputBlock = TBlock::Create(BlockSize);
+    CheckConstruction(InputBlock->Status, 0);
+    OutputBlock = TBlock::Create(BlockSize);
+    CheckConstruction(OutputBlock->Status, 1);
+    Transform = TBWTransform::Create(BlockSize);
+    CheckConstruction(Transform->Status, 2);
+    MoveToFront = Tmsmtf::Create();
+    FileCRC = TCRC::Create();
+    FirstRLE = TRLE::Create(271);
+    CheckConstruction(FirstRLE->Status, 5);
+    SymbolTree = THuffmanTree::Create(256);
+    CheckConstruction(SymbolTree->Status, 6);
+    RunTree = THuffmanTree::Create(16);
+    CheckConstruction(RunTree->Status, 7);
+    RunExtensionTree = THuffmanTree::Create(256);
+    CheckConstruction(RunExtensionTree->Status, 8);
+    MiddleBlock = TBlock::Create(BlockSize);
+    CheckConstruction(MiddleBlock->Status, 9);
+    SecondRLE = TRLE::Create(65535);
+    CheckConstruction(SecondRLE->Status, 10);
+}
+
+void WireStages()
+{
+    InputBlock->OnFill = FillInputBlock;
+    SymbolTree->OnReadBit = GetInputBit;
+    RunTree->OnReadBit = GetInputBit;
+    RunExtensionTree->OnReadBit = GetInputBit;
+    for (auto& threshold : FirstRLE->Threshold)
+        threshold = 3;
+    FirstRLE->OnGetSymbol = GetCodedByte;
+    FirstRLE->OnGetRunLength = GetCodedRunLength;
+    FirstRLE->OnPut = PutMiddleByte;
+    for (auto& threshold : SecondRLE->Threshold)
+        threshold = 48;
+    SecondRLE->OnGetSymbol = GetMiddleByte;
+    SecondRLE->OnGetRunLength = GetMiddleCount;
+    SecondRLE->OnPut = PutOutputByte;
+    Transform->Input = MiddleBlock->Data;
+    Transform->Output = OutputBlock->Data;
+    OutputBlock->OnFill = DecodeNextBlock;
+}
+
+}  // namespace
+
+void OpenArchive(TCommand command)
+{
+    StagesBuilt = false;
+    CheckHeader();
+    StagesBuilt = true;
+    BuildStages();
+    WireStages();
+
+    std::uint32_t count = 0;
+    InputBlock->OnFill(InputBlock->Data, InputBlock->Capacity, count);
+    InputBlock->SetUsedLength(count);
+
+    command();
+    ReleaseStages();
+}
+
+void ReleaseStages()
+{
+    Release(InputBlock);
+    Release(OutputBlock);
+    Release(MiddleBlock);
+    Release(MoveToFront);
+    Release(FileCRC);
+    Release(Transform);
+    Release(FirstRLE);
+    Release(SymbolTree);
+    Release(RunTree);
+    Release(RunExtensionTree);
+    Release(SecondRLE);
+}
+
+std::int32_t ReadOrStop(platform::FileHandle file, void* buffer, std::uint32_t count)
+{
+    const std::int32_t read = platform::Read(file, buffer, count);
+    if (read < 1)
+        ReadErrorStop(file);
+    return read;
+}
+
+void FatalStop(std::uint8_t status)
+{
+    PrintLine("Fehler " + std::to_string(status) + " aufgetreten - Programm wird beendet...");
+    platform::Close(ArchiveHandle);
+    PauseAndStop();
+}
+
+void BlockCRCStop(std::uint32_t stored, std::uint32_t computed)
+{
+    PrintLine("BlockCRCFehler! (is:" + CrcToHex(stored) + " should:" + CrcToHex(computed) +
+              ") - Abbruch, Datei zerstoert!");
+    platform::Close(ArchiveHandle);
+    if (StagesBuilt)
+        ReleaseStages();
+    PauseAndStop();
+}
+
+void FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count)
+{
+    std::memset(buffer, 0, capacity);
+    count = static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, buffer, capacity));
+    InputBlock->Rewind();
+}
+
+bool GetInputBit()
+{
+    return InputBlock->ReadBit() != 0;
+}
+
+std::uint8_t GetCodedByte()
+{
+    return MoveToFront->Decode(static_cast<std::uint8_t>(SymbolTree->DecodeSymbol()));
+}
+
+std::uint32_t GetCodedRunLength()
+{
+    if (InputBlock->ReadBit() == 0)
+        return 0;
+    std::uint32_t n = (RunTree->DecodeSymbol() & 15u) + 1;
+    if (n > 15)
+        n += RunExtensionTree->DecodeSymbol();
+    return n;
+}
+
+void PutMiddleByte(std::uint8_t value)
+{
+    MiddleBlock->Data[MiddleCursor++] = value;
+}
+
+std::uint8_t GetMiddleByte()
+{
+    if (MiddleCursor >= BlockSize) {
+        MiddleOverrun = true;
+        return 0;
+    }
+    return MiddleBlock->Data[MiddleCursor++];
+}
+
+std::uint32_t GetMiddleCount()
+{
+    if (BlockSize - MiddleCursor < 2) {
+        MiddleOverrun = true;
+        return 0;
+    }
+    const std::uint8_t* bytes = MiddleBlock->Data + MiddleCursor;
+    MiddleCursor += 2;
+    return bytes[0] + 256u * bytes[1];
+}
+
+void PutOutputByte(std::uint8_t value)
+{
+    OutputBlock->Data[OutputCursor++] = value;
+}
+
+void DecodeNextBlock(std::uint8_t*, std::uint32_t, std::uint32_t& count)
+{
+    OutputBlock->Clear();
+    const std::uint32_t length = InputBlock->ReadLongWord();
+    const std::uint32_t primaryIndex = InputBlock->ReadLongWord();
+    const std::uint32_t storedCRC = InputBlock->ReadLongWord();
+    MiddleBlock->Clear();
+    MiddleCursor = 0;
+    if (length > BlockSize)
+        DamagedBlockStop(storedCRC);
+
+    // Runs stop at the stage's count; a cut run means a damaged block.
+    FirstRLE->Decode(length);
+    if (FirstRLE->Status == TRLE::StatusRunCut)
+        DamagedBlockStop(storedCRC);
+
+    Transform->SetLength(length);
+    Transform->Inverse(primaryIndex);
+
+    if (length < OutputBlock->UsedLength) {
+        std::memcpy(MiddleBlock->Data, OutputBlock->Data, OutputBlock->Capacity);
+        MiddleCursor = 0;
+        OutputCursor = 0;
+        MiddleOverrun = false;
+        SecondRLE->Decode(OutputBlock->UsedLength);
+        if (MiddleOverrun || SecondRLE->Status == TRLE::StatusRunCut)
+            DamagedBlockStop(storedCRC);
+    }
+
+    count = OutputBlock->UsedLength;
+    OutputBlock->ComputeCRC();
+    const std::uint32_t computed = OutputBlock->CRC->Value();
+    if (computed != storedCRC)
+        BlockCRCStop(storedCRC, computed);
+    OutputBlock->Rewind();
+}
+
+void PullDecodedBlock()
+{
+    std::uint32_t count = 0;
+    OutputBlock->OnFill(OutputBlock->Data, OutputBlock->Capacity, count);
+    OutputBlock->SetUsedLength(count);
+}
+
+bool MoreBlocksPending()
+{
+    return InputBlock->UsedLength == BlockSize || InputBlock->UsedLength > InputBlock->Cursor + 1;
+}
+
+bool ReadEntryHeader(DirectoryEntry& entry)
+{
+    entry.NameLength = OutputBlock->ReadByte();
+    if (entry.NameLength == 0)
+        return false;
+    entry.Size = OutputBlock->ReadLongWord();
+    entry.DateTime = OutputBlock->ReadLongWord();
+    entry.Attributes = OutputBlock->ReadLongWord();
+    entry.Name.clear();
+    for (unsigned i = 0; i < entry.NameLength; ++i)
+        entry.Name.push_back(static_cast<char>(OutputBlock->ReadByte()));
+    return true;
+}
+
+std::string_view DisplayName(std::string_view name)
+{
+    const auto cut = name.find_last_of("\\:");
+    return cut == std::string_view::npos ? name : name.substr(cut + 1);
+}
+
+std::uint32_t UnreadOutputBytes()
+{
+    const TBlock& block = *OutputBlock;
+    return block.BitIndex == 8 ? block.UsedLength - block.Cursor - 1 : block.UsedLength - block.Cursor;
+}

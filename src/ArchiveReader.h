@@ -105,6 +105,25 @@ void ConsumeContent(std::uint32_t size, Sink&& sink)
     }
 }
 
+// The directory walk of both commands: handle(entry) must consume the
+// entry's content. Ends at the end mark, or when a record ends exactly at
+// the end of a block and no more blocks are pending.
+template <typename Handler>
+void WalkDirectory(Handler&& handle)
+{
+    DirectoryEntry entry;
+    while (MoreBlocksPending()) {
+        PullDecodedBlock();
+        do {
+            if (!ReadEntryHeader(entry))
+                return;
+            handle(entry);
+        } while (UnreadOutputBytes() > 0);
+    }
+}
+
 // The two commands that OpenArchive runs.
 void ListArchive();
 void ExtractArchive();
+// Records the last extraction could not write.
+extern std::uint32_t FailedRecords;

@@ -1,1 +1,135 @@
-// placeholder
+// Front end: screens, parameter checks, dispatch to the two commands.
+#include "UnTWX.h"
+
+#include "ArchiveReader.h"
+#include "Console.h"
+#include "platform/Platform.h"
+
+std::string TargetFolder;
+
+namespace {
+
+constexpr std::uint8_t TitleWidth = 79;
+constexpr char ProductName[] = "Tarnwell Compression  .twx-Archiventpacker";
+
+std::string TitleLine()
+{
+    return PadRight(ProductName, TitleWidth - 22) + "decompressions Version";
+}
+
+std::string EditionTitleLine()
+{
+    return PadRight(ProductName, TitleWidth - 36) + "spezielle Orvald-Kinne-Preis Version";
+}
+
+constexpr char AuthorLine[] = "geschrieben von den UNTWX-Entwicklern";
+
+void PrintUsage()
+{
+    PrintLine(" \"UNTWX -i c:\\name.twx\"                     ...um alle Datein in c:\\name.twx");
+    PrintLine("                                               mit detailliert anzuzeigen");
+    PrintLine();
+    PrintLine(" \"UNTWX -e c:\\name.twx  c:\\docs\\\"           ...um alle Datein in c:\\name.twx");
+    PrintLine("                                               nach c:\\docs\\ zu entpacken");
+    PrintLine();
+}
+
+void PrintHeading(const std::string& title)
+{
+    PrintLine(title);
+    PrintLine(AuthorLine);
+    PrintLine();
+}
+
+void ShowWelcome()
+{
+    PrintHeading(TitleLine());
+    PrintLine("ein spezielles Dankeschoen an:");
+    PrintLine(std::string(30, '^'));
+    PrintLine("  - allen, die ihre alten .twx-Archive aufbewahrt haben");
+    PrintLine("  - den geduldigen Testern der ersten Versionen");
+    PrintLine("  - allen, die Fehler gemeldet statt verschwiegen haben");
+    PrintLine("  - den Uebersetzern der Meldungen");
+    PrintLine("  - den Freunden sortierter Bloecke und kurzer Codes");
+    PrintLine("  - der Kaffeemaschine im zweiten Stock");
+    PrintLine();
+    PrintLine("und nicht zuletzt...");
+    PrintLine("  - allen Anwendern, die so lange gewartet haben");
+    PrintLine("  - und allen, die wir hier vergessen haben");
+    for (int i = 0; i < 4; ++i)
+        PrintLine();
+    PrintLine("Fuer die Funktion dieses Programmes uebernehme ich/wir keine Garantie.");
+    PrintLine("Es bestehen keine Ansprueche durch Verwendung entstehender Schaeden.");
+    PrintLine("Benutzung auf eigene Gefahr !");
+    PrintLine();
+    PrintLine();
+    WaitForEnter();
+    PrintLine();
+    PrintLine("Benutzen Sie:");
+    PrintLine(std::string(13, '^'));
+    PrintUsage();
+}
+
+bool EndsWithSeparator(const std::string& folder)
+{
+    const char last = folder.back();
+    return last == platform::PathSeparator() || last == '/';
+}
+
+int MissingParameters(const std::string& title)
+{
+    PrintHeading(title);
+    PrintLine("nicht genug Parameter");
+    platform::Pause(5000);
+    return ExitCode::CommandLineError;
+}
+
+}  // namespace
+
+int RunUnTWX(const std::vector<std::string>& arguments)
+{
+    if (arguments.empty()) {
+        ShowWelcome();
+        platform::Pause(5000);
+        return ExitCode::Success;
+    }
+
+    const std::string& command = arguments[0];
+    if (command == "-i") {
+        if (arguments.size() < 2)
+            return MissingParameters(EditionTitleLine());
+        ArchiveHandle = platform::OpenForReading(arguments[1]);
+        OpenArchive(ListArchive);
+        platform::Close(ArchiveHandle);
+        platform::Pause(5000);
+        return ExitCode::Success;
+    }
+
+    if (command == "-e") {
+        if (arguments.size() < 3)
+            return MissingParameters(TitleLine());
+        TargetFolder = arguments[2];
+        if (!EndsWithSeparator(TargetFolder))
+            TargetFolder += platform::PathSeparator();
+        Print("enpacke das Archiv ");
+        PrintNative(arguments[1]);
+        Print(" nach ");
+        PrintNative(TargetFolder);
+        PrintLine();
+        PrintLine();
+        ArchiveHandle = platform::OpenForReading(arguments[1]);
+        OpenArchive(ExtractArchive);
+        platform::Close(ArchiveHandle);
+        PrintLine();
+        PrintLine("-done");
+        platform::Pause(5000);
+        return FailedRecords == 0 ? ExitCode::Success : ExitCode::SomeFilesFailed;
+    }
+
+    PrintHeading(TitleLine());
+    PrintLine("ungueltiger Befehlsparameter, benutzen Sie:");
+    PrintLine();
+    PrintUsage();
+    platform::Pause(5000);
+    return ExitCode::CommandLineError;
+}

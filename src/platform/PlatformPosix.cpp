@@ -1,1 +1,384 @@
-// placeholder
+#include "platform/Platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/CodePage.h"
+
+namespace platform {
+namespace {
+
+struct Regional {
+    bool started = false;
+    locale_t locale = nullptr;
+    bool utf8 = false;
+    std::string dateFormat = "%m/%d/%y";
+    std::string timeFormat = "%H:%M:%S";
+};
+
+Regional& Settings() {
+    static Regional settings;
+    return settings;
+}
+
+const Regional& StartedSettings() {
+    if (!Settings().started) {
+        StartUp();
+    }
+    return Settings();
+}
+
+// Code points that Windows-1252 places in 0x80..0x9F.
+constexpr std::uint16_t HighControlRange[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char CodePointTo1252(std::uint32_t codePoint) {
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        return static_cast<char>(codePoint);
+    }
+    for (int i = 0; i < 32; ++i) {
+        if (HighControlRange[i] == codePoint) {
+            return static_cast<char>(0x80 + i);
+        }
+    }
+    return '?';
+}
+
+// Locale text (UTF-8) back to Windows-1252, since WriteText converts again.
+// Characters the code page lacks become '?'; malformed bytes pass through.
+std::string Utf8To1252(std::string_view text) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int extra = 0;
+        std::uint32_t codePoint = 0;
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            codePoint = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            codePoint = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            codePoint = lead & 0x07;
+        } else {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        bool wellFormed = i + extra < text.size();
+        for (int k = 1; wellFormed && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                wellFormed = false;
+            } else {
+                codePoint = (codePoint << 6) | (next & 0x3F);
+            }
+        }
+        if (!wellFormed) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        out += CodePointTo1252(codePoint);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return out;
+}
+
+void WriteAll(int descriptor, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+int Descriptor(FileHandle file) {
+    if (file < 0 || file > INT_MAX) {
+        return -1;
+    }
+    return static_cast<int>(file);
+}
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+std::string Strftime(const std::string& format, const std::tm& time) {
+    const Regional& settings = StartedSettings();
+    char buffer[256];
+    const std::size_t length = strftime_l(buffer, sizeof buffer, format.c_str(), &time, settings.locale);
+    std::string text(buffer, length);
+    return settings.utf8 ? Utf8To1252(text) : text;
+}
+
+}  // namespace
+
+void StartUp() {
+    Regional& settings = Settings();
+    if (settings.started) {
+        return;
+    }
+    settings.started = true;
+    settings.locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
+    if (settings.locale == static_cast<locale_t>(0)) {
+        settings.locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    }
+    if (settings.locale == static_cast<locale_t>(0)) {
+        return;
+    }
+    settings.utf8 = std::string_view(nl_langinfo_l(CODESET, settings.locale)) == "UTF-8";
+    const std::string_view dateFormat = nl_langinfo_l(D_FMT, settings.locale);
+    const std::string_view timeFormat = nl_langinfo_l(T_FMT, settings.locale);
+    if (!dateFormat.empty()) {
+        settings.dateFormat = dateFormat;
+    }
+    if (!timeFormat.empty()) {
+        settings.timeFormat = timeFormat;
+    }
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] != nullptr && argv[i][0] != '\0') {
+            arguments.emplace_back(argv[i]);
+        }
+    }
+    return arguments;
+}
+
+void WriteText(std::string_view text) {
+    if (StartedSettings().utf8) {
+        const std::string converted = Windows1252ToUtf8(text);
+        WriteAll(1, converted.data(), converted.size());
+    } else {
+        WriteAll(1, text.data(), text.size());
+    }
+}
+
+void WriteNative(std::string_view text) {
+    WriteAll(1, text.data(), text.size());
+}
+
+void ReadInputLine() {
+    // One byte at a time, so that nothing of the following lines is consumed.
+    char c = 0;
+    while (true) {
+        const ssize_t got = ::read(0, &c, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0 || c == '\n') {
+            return;
+        }
+    }
+}
+
+void Pause(std::uint32_t milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+void EndProcess(int exitCode) {
+    std::exit(exitCode);
+}
+
+FileHandle OpenForReading(const std::string& path) {
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor < 0 ? InvalidFile : descriptor;
+}
+
+std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
+    const int descriptor = Descriptor(file);
+    if (descriptor < 0) {
+        return -1;
+    }
+    const std::size_t wanted = count > INT32_MAX ? INT32_MAX : count;
+    ssize_t got;
+    do {
+        got = ::read(descriptor, buffer, wanted);
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? -1 : static_cast<std::int32_t>(got);
+}
+
+void Close(FileHandle file) {
+    const int descriptor = Descriptor(file);
+    if (descriptor >= 0) {
+        ::close(descriptor);
+    }
+}
+
+FileHandle CreateForWriting(const std::string& path) {
+    // O_NONBLOCK keeps a FIFO from blocking the open; truncation waits until
+    // the path has proven to be a writable regular file.
+    const int descriptor =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (descriptor < 0) {
+        return InvalidFile;
+    }
+    struct stat status {};
+    // A file without any write bit counts as read-only even for a user the
+    // system would let write it, as it would on the archive's home system.
+    const bool usable = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+                        (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    const int flags = usable ? ::fcntl(descriptor, F_GETFL) : -1;
+    if (!usable || flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ::ftruncate(descriptor, 0) != 0) {
+        ::close(descriptor);
+        return InvalidFile;
+    }
+    return descriptor;
+}
+
+std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
+    const int descriptor = Descriptor(file);
+    if (descriptor < 0) {
+        return -1;
+    }
+    const std::size_t total = count > INT32_MAX ? INT32_MAX : count;
+    if (total == 0) {
+        // A write of nothing still fails on a handle that cannot be written.
+        return ::write(descriptor, data, 0) < 0 ? -1 : 0;
+    }
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < total) {
+        const ssize_t written = ::write(descriptor, bytes + done, total - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return -1;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return static_cast<std::int32_t>(done);
+}
+
+void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
+    const int descriptor = Descriptor(file);
+    if (descriptor < 0) {
+        return;
+    }
+    const int year = 1980 + static_cast<int>(dosDateTime >> 25);
+    const int month = static_cast<int>((dosDateTime >> 21) & 15);
+    const int day = static_cast<int>((dosDateTime >> 16) & 31);
+    const int hour = static_cast<int>((dosDateTime >> 11) & 31);
+    const int minute = static_cast<int>((dosDateTime >> 5) & 63);
+    const int halfSeconds = static_cast<int>(dosDateTime & 31);
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+        minute > 59 || halfSeconds > 29) {
+        return;
+    }
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = 2 * halfSeconds;
+    local.tm_isdst = -1;
+    const std::time_t when = std::mktime(&local);
+    if (when == static_cast<std::time_t>(-1)) {
+        return;
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
+    ::futimens(descriptor, times);
+}
+
+void SetAttributes(const std::string& path, std::uint32_t attributes) {
+    if ((attributes & 0x01) == 0) {
+        return;
+    }
+    struct stat status {};
+    if (::fstatat(AT_FDCWD, path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode)) {
+        return;
+    }
+    const mode_t readOnly = status.st_mode & 07777 & ~static_cast<mode_t>(0222);
+    if (readOnly == (status.st_mode & 07777)) {
+        return;
+    }
+    if (::fchmodat(AT_FDCWD, path.c_str(), readOnly, AT_SYMLINK_NOFOLLOW) != 0 &&
+        (errno == ENOTSUP || errno == EOPNOTSUPP)) {
+        // Without no-follow support: the path was a regular file just now.
+        ::fchmodat(AT_FDCWD, path.c_str(), readOnly, 0);
+    }
+}
+
+char PathSeparator() {
+    return '/';
+}
+
+std::string NativeFileName(std::string_view storedName) {
+    if (StartedSettings().utf8) {
+        return Windows1252ToUtf8(storedName);
+    }
+    return std::string(storedName);
+}
+
+bool IsReservedFileName(std::string_view) {
+    return false;
+}
+
+std::string FormatDate(int year, int month, int day) {
+    std::tm date{};
+    date.tm_year = year - 1900;
+    date.tm_mon = month - 1;
+    date.tm_mday = day;
+    date.tm_isdst = -1;
+    // Weekday and day of the year for formats that name them.
+    std::tm normalised = date;
+    normalised.tm_hour = 12;
+    if (std::mktime(&normalised) != static_cast<std::time_t>(-1)) {
+        date.tm_wday = normalised.tm_wday;
+        date.tm_yday = normalised.tm_yday;
+    }
+    return Strftime(StartedSettings().dateFormat, date);
+}
+
+std::string FormatTime(int hour, int minute, int second) {
+    std::tm time{};
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    time.tm_isdst = -1;
+    return Strftime(StartedSettings().timeFormat, time);
+}
+
+}  // namespace platform
