@@ -30,7 +30,8 @@ void TBWTransform::Init(std::uint32_t capacity)
     Capacity = capacity;
     OnByteWritten = NothingWritten;
     LinkBytes = 4 * (capacity + 1);
-    Links = new std::uint32_t[capacity + 1]();
+    // Entries are written before they are read, block by block.
+    Links = new std::uint32_t[capacity + 1];
 }
 
 void TBWTransform::Release()
