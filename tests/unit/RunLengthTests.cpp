@@ -1,0 +1,306 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "stages/RLEs.h"
+
+namespace {
+
+// One value of the coded stream: a symbol or a run length.
+struct Coded {
+    bool isRun;
+    std::uint32_t value;
+};
+
+Coded Sym(char c) { return {false, static_cast<std::uint8_t>(c)}; }
+Coded RunOf(std::uint32_t n) { return {true, n}; }
+
+// The callbacks carry no context, so the scripted stream lives here.
+std::deque<Coded> g_script;
+std::vector<std::string> g_pulls;
+std::string g_output;
+
+std::uint8_t ScriptedSymbol()
+{
+    if (g_script.empty() || g_script.front().isRun) {
+        ADD_FAILURE() << "symbol pulled where the stream holds "
+                      << (g_script.empty() ? "nothing" : "a run length");
+        g_pulls.push_back("S?");
+        return 0;
+    }
+    const auto v = static_cast<std::uint8_t>(g_script.front().value);
+    g_script.pop_front();
+    g_pulls.push_back(std::string("S") + static_cast<char>(v));
+    return v;
+}
+
+std::uint32_t ScriptedRunLength()
+{
+    if (g_script.empty() || !g_script.front().isRun) {
+        ADD_FAILURE() << "run length pulled where the stream holds "
+                      << (g_script.empty() ? "nothing" : "a symbol");
+        g_pulls.push_back("R?");
+        return 0;
+    }
+    const std::uint32_t v = g_script.front().value;
+    g_script.pop_front();
+    g_pulls.push_back("R" + std::to_string(v));
+    return v;
+}
+
+void RecordPut(std::uint8_t value) { g_output.push_back(static_cast<char>(value)); }
+
+struct RunLengthFixture : ::testing::Test {
+    TRLE* rle = nullptr;
+
+    void SetUp() override
+    {
+        g_script.clear();
+        g_pulls.clear();
+        g_output.clear();
+        rle = TRLE::Create(271);
+        ASSERT_EQ(rle->Status, 0);
+        for (auto& t : rle->Threshold)
+            t = 3;
+        rle->OnGetSymbol = ScriptedSymbol;
+        rle->OnGetRunLength = ScriptedRunLength;
+        rle->OnPut = RecordPut;
+    }
+
+    void TearDown() override
+    {
+        rle->Done();
+        delete rle;
+    }
+
+    void Script(std::initializer_list<Coded> coded) { g_script.assign(coded); }
+};
+
+using RunLengthDecoder = RunLengthFixture;
+
+std::vector<std::string> Pulls(std::initializer_list<const char*> items)
+{
+    return std::vector<std::string>(items.begin(), items.end());
+}
+
+} // namespace
+
+TEST(RunLengthConstruction, AcceptsMaxRunFromOneToTheLimit)
+{
+    for (std::uint32_t maxRun : {1u, 271u, 65535u, 0xFFFFFu}) {
+        TRLE* rle = TRLE::Create(maxRun);
+        EXPECT_EQ(rle->Status, 0) << maxRun;
+        EXPECT_EQ(rle->Flags, 0) << maxRun;
+        EXPECT_EQ(rle->MaxRun, maxRun);
+        for (auto t : rle->Threshold)
+            ASSERT_EQ(t, 0);
+        EXPECT_NE(rle->OnPut, nullptr);
+        EXPECT_NE(rle->OnGetSymbol, nullptr);
+        EXPECT_NE(rle->OnGetRunLength, nullptr);
+        rle->Done();
+        delete rle;
+    }
+}
+
+TEST(RunLengthConstruction, RejectsZeroAndTooLargeMaxRunWith157)
+{
+    for (std::uint32_t maxRun : {0u, 0x100000u, 0xFFFFFFFFu}) {
+        TRLE* rle = TRLE::Create(maxRun);
+        EXPECT_EQ(rle->Status, TRLE::StatusBadMaxRun) << maxRun;
+        EXPECT_EQ(rle->Status, 157);
+        EXPECT_EQ(rle->Flags, 0x80) << maxRun;
+        for (auto t : rle->Threshold)
+            ASSERT_EQ(t, 0);
+        EXPECT_NE(rle->OnPut, nullptr);
+        EXPECT_NE(rle->OnGetSymbol, nullptr);
+        EXPECT_NE(rle->OnGetRunLength, nullptr);
+        rle->Done();
+        delete rle;
+    }
+}
+
+TEST(RunLengthConstruction, DefaultCallbacksYieldZeroSymbolsAndZeroRuns)
+{
+    g_output.clear();
+    TRLE* rle = TRLE::Create(10);
+    // Threshold 0 for every value: each default symbol 0 is followed by a default run of 0.
+    rle->OnPut = RecordPut;
+    rle->Decode(5);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, std::string(5, '\0'));
+
+    // The default OnPut swallows the bytes without harm.
+    TRLE* quiet = TRLE::Create(10);
+    quiet->Decode(7);
+    EXPECT_EQ(quiet->Status, 0);
+    quiet->Done();
+    delete quiet;
+    rle->Done();
+    delete rle;
+}
+
+TEST_F(RunLengthDecoder, RunAfterFourEqualSymbolsThenPlainSymbols)
+{
+    Script({Sym('a'), Sym('a'), Sym('a'), Sym('a'), RunOf(2), Sym('b'), Sym('c'), Sym('d'), Sym('e')});
+    rle->Decode(10);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, "aaaaaabcde");
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sa", "Sa", "R2", "Sb", "Sc", "Sd", "Se"}));
+    EXPECT_TRUE(g_script.empty());
+}
+
+TEST_F(RunLengthDecoder, RunLengthIsPulledEvenWhenOutputIsAlreadyComplete)
+{
+    Script({Sym('a'), Sym('a'), Sym('a'), Sym('a'), RunOf(0)});
+    rle->Decode(4);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, "aaaa");
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sa", "Sa", "R0"}));
+}
+
+TEST_F(RunLengthDecoder, CountStartsAfreshAfterARunLength)
+{
+    Script({Sym('a'), Sym('a'), Sym('a'), Sym('a'), RunOf(0), Sym('a'), Sym('a'), Sym('a'), Sym('a'), RunOf(0)});
+    rle->Decode(8);
+    EXPECT_EQ(g_output, "aaaaaaaa");
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sa", "Sa", "R0", "Sa", "Sa", "Sa", "Sa", "R0"}));
+    EXPECT_TRUE(g_script.empty());
+}
+
+TEST_F(RunLengthDecoder, DistinctSymbolsPullNoRunLength)
+{
+    Script({Sym('a'), Sym('b'), Sym('c')});
+    rle->Decode(3);
+    EXPECT_EQ(g_output, "abc");
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sb", "Sc"}));
+}
+
+TEST_F(RunLengthDecoder, CountOnePullsOneSymbolWithoutLookAhead)
+{
+    Script({Sym('q'), Sym('r')});
+    rle->Decode(1);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, "q");
+    EXPECT_EQ(g_pulls, Pulls({"Sq"}));
+}
+
+TEST_F(RunLengthDecoder, CountZeroSets156AndCallsNothing)
+{
+    Script({Sym('a')});
+    rle->Decode(0);
+    EXPECT_EQ(rle->Status, TRLE::StatusNoCount);
+    EXPECT_EQ(rle->Status, 156);
+    EXPECT_TRUE(g_pulls.empty());
+    EXPECT_TRUE(g_output.empty());
+
+    // The next good call starts with Status 0 again.
+    rle->Decode(1);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, "a");
+}
+
+TEST_F(RunLengthDecoder, ThresholdZeroGivesEveryOccurrenceARunLength)
+{
+    rle->Threshold[static_cast<std::uint8_t>('x')] = 0;
+    Script({Sym('x'), RunOf(2)});
+    rle->Decode(3);
+    EXPECT_EQ(g_output, "xxx");
+    EXPECT_EQ(g_pulls, Pulls({"Sx", "R2"}));
+}
+
+TEST_F(RunLengthDecoder, ThresholdsArePerSymbolValue)
+{
+    rle->Threshold[static_cast<std::uint8_t>('b')] = 1;
+    Script({Sym('a'), Sym('a'), Sym('b'), Sym('b'), RunOf(3), Sym('a'), Sym('a'), Sym('c')});
+    rle->Decode(10);
+    EXPECT_EQ(g_output, "aabbbbbaac");
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sb", "Sb", "R3", "Sa", "Sa", "Sc"}));
+}
+
+TEST_F(RunLengthDecoder, SecondStageThresholdFortyEight)
+{
+    for (auto& t : rle->Threshold)
+        t = 48;
+    std::deque<Coded> coded;
+    for (int i = 0; i < 49; ++i)
+        coded.push_back(Sym('z'));
+    coded.push_back(RunOf(300));
+    coded.push_back(Sym('y'));
+    g_script = coded;
+    rle->Decode(49 + 300 + 1);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, std::string(349, 'z') + "y");
+    EXPECT_EQ(g_pulls.size(), 51u);
+    EXPECT_EQ(g_pulls[49], "R300");
+    EXPECT_TRUE(g_script.empty());
+}
+
+TEST_F(RunLengthDecoder, RunLengthsAboveMaxRunAreUsedAsDelivered)
+{
+    TRLE* small = TRLE::Create(2);
+    for (auto& t : small->Threshold)
+        t = 3;
+    small->OnGetSymbol = ScriptedSymbol;
+    small->OnGetRunLength = ScriptedRunLength;
+    small->OnPut = RecordPut;
+    Script({Sym('m'), Sym('m'), Sym('m'), Sym('m'), RunOf(10), Sym('n')});
+    small->Decode(15);
+    EXPECT_EQ(small->Status, 0);
+    EXPECT_EQ(g_output, std::string(14, 'm') + "n");
+    small->Done();
+    delete small;
+}
+
+TEST_F(RunLengthDecoder, NothingCarriesOverBetweenDecodeCalls)
+{
+    // Two a's end the first call; three more in the second call make five in a
+    // row across calls, but a fresh equal-count means no run length is pulled.
+    Script({Sym('a'), Sym('a')});
+    rle->Decode(2);
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa"}));
+    Script({Sym('a'), Sym('a'), Sym('a')});
+    rle->Decode(3);
+    EXPECT_EQ(g_output, "aaaaa");
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sa", "Sa", "Sa"}));
+    EXPECT_EQ(rle->Status, 0);
+}
+
+TEST_F(RunLengthDecoder, RunPastCountIsCutAndSets158)
+{
+    Script({Sym('a'), Sym('a'), Sym('a'), Sym('a'), RunOf(9), Sym('b')});
+    rle->Decode(6);
+    EXPECT_EQ(g_output, "aaaaaa");
+    EXPECT_EQ(rle->Status, TRLE::StatusRunCut);
+    EXPECT_EQ(rle->Status, 158);
+    // No look-ahead symbol after the cut run.
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sa", "Sa", "R9"}));
+
+    // A following good call reports 0 again.
+    Script({Sym('c')});
+    g_output.clear();
+    rle->Decode(1);
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_output, "c");
+}
+
+TEST_F(RunLengthDecoder, RunEndingExactlyAtCountIsNotCut)
+{
+    Script({Sym('a'), Sym('a'), Sym('a'), Sym('a'), RunOf(2)});
+    rle->Decode(6);
+    EXPECT_EQ(g_output, "aaaaaa");
+    EXPECT_EQ(rle->Status, 0);
+    EXPECT_EQ(g_pulls, Pulls({"Sa", "Sa", "Sa", "Sa", "R2"}));
+}
+
+TEST_F(RunLengthDecoder, HugeRunLengthNeverOverrunsCount)
+{
+    rle->Threshold[0] = 0;
+    // A spare symbol, in case the look-ahead test wraps around; only the output matters here.
+    Script({Sym('\0'), RunOf(0xFFFFFFFFu), Sym('\0')});
+    rle->Decode(5);
+    EXPECT_EQ(g_output, std::string(5, '\0'));
+    EXPECT_EQ(rle->Status, TRLE::StatusRunCut);
+}
