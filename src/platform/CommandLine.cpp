@@ -14,15 +14,8 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     const std::size_t length = commandLine.size();
     std::size_t i = 0;
     while (true) {
-        // Blanks and empty quote pairs between arguments are skipped alike.
-        while (i < length) {
-            if (IsBlank(commandLine[i])) {
-                ++i;
-            } else if (commandLine[i] == '"' && i + 1 < length && commandLine[i + 1] == '"') {
-                i += 2;
-            } else {
-                break;
-            }
+        while (i < length && IsBlank(commandLine[i])) {
+            ++i;
         }
         if (i >= length) {
             break;
@@ -37,7 +30,7 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
             }
             ++i;
         }
-        // A lone unclosed quote at the very end would give an empty argument.
+        // Only quotes, such as an empty pair, make no argument: they count as a blank.
         if (!argument.empty()) {
             arguments.push_back(std::move(argument));
         }

@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Platform.h"
+
+namespace {
+
+// The platform reads the user's locale once; the tests pin it to the plain
+// UTF-8 locale before anything runs.
+const bool kLocalePinned = [] {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    return true;
+}();
+
+bool Utf8LocaleAvailable() {
+    const locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (locale == static_cast<locale_t>(0)) {
+        return false;
+    }
+    const bool utf8 = std::string(nl_langinfo_l(CODESET, locale)) == "UTF-8";
+    freelocale(locale);
+    return utf8;
+}
+
+std::uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
+    return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
+           (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
+           (static_cast<std::uint32_t>(minute) << 5) | static_cast<std::uint32_t>(second / 2);
+}
+
+class PosixPlatform : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(kLocalePinned);
+        std::string pattern = ::testing::TempDir() + "untwx-posix-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+    static void WriteFile(const std::string& path, const std::string& content) {
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static mode_t Mode(const std::string& path) {
+        struct stat status {};
+        EXPECT_EQ(lstat(path.c_str(), &status), 0);
+        return status.st_mode & 07777;
+    }
+    static std::time_t ModificationTime(const std::string& path) {
+        struct stat status {};
+        EXPECT_EQ(stat(path.c_str(), &status), 0);
+        return status.st_mtime;
+    }
+
+    std::filesystem::path folder_;
+};
+
+TEST_F(PosixPlatform, CreateForWritingRefusesSymbolicLinkAndLeavesTargetAlone) {
+    WriteFile(Path("target"), "keep me");
+    ASSERT_EQ(symlink(Path("target").c_str(), Path("link").c_str()), 0);
+    EXPECT_EQ(platform::CreateForWriting(Path("link")), platform::InvalidFile);
+    EXPECT_EQ(ReadFile(Path("target")), "keep me");
+
+    ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
+    EXPECT_EQ(platform::CreateForWriting(Path("dangling")), platform::InvalidFile);
+    EXPECT_FALSE(std::filesystem::exists(Path("nowhere")));
+}
+
+TEST_F(PosixPlatform, CreateForWritingOverwritesRegularFile) {
+    WriteFile(Path("a.txt"), "old and longer content");
+    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    ASSERT_NE(file, platform::InvalidFile);
+    EXPECT_EQ(platform::Write(file, "new", 3), 3);
+    EXPECT_EQ(platform::Write(file, "", 0), 0);
+    platform::Close(file);
+    EXPECT_EQ(ReadFile(Path("a.txt")), "new");
+}
+
+TEST_F(PosixPlatform, CreateForWritingRefusesFifoDirectoryAndMissingFolder) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0666), 0);
+    EXPECT_EQ(platform::CreateForWriting(Path("fifo")), platform::InvalidFile);
+    ASSERT_EQ(mkdir(Path("dir").c_str(), 0777), 0);
+    EXPECT_EQ(platform::CreateForWriting(Path("dir")), platform::InvalidFile);
+    EXPECT_EQ(platform::CreateForWriting(Path("missing/a.txt")), platform::InvalidFile);
+}
+
+TEST_F(PosixPlatform, CreateForWritingRefusesFifoWithReaderAndDevice) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0666), 0);
+    const int reader = open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(platform::CreateForWriting(Path("fifo")), platform::InvalidFile);
+    close(reader);
+    EXPECT_EQ(platform::CreateForWriting("/dev/null"), platform::InvalidFile);
+}
+
+TEST_F(PosixPlatform, CreateForWritingRefusesReadOnlyFileEvenForPrivilegedUser) {
+    WriteFile(Path("ro.txt"), "first");
+    ASSERT_EQ(chmod(Path("ro.txt").c_str(), 0444), 0);
+    EXPECT_EQ(platform::CreateForWriting(Path("ro.txt")), platform::InvalidFile);
+    EXPECT_EQ(ReadFile(Path("ro.txt")), "first");
+}
+
+TEST_F(PosixPlatform, WrittenBytesReadBackThroughOpenForReading) {
+    const platform::FileHandle out = platform::CreateForWriting(Path("data"));
+    ASSERT_NE(out, platform::InvalidFile);
+    EXPECT_EQ(platform::Write(out, "0123456789", 10), 10);
+    platform::Close(out);
+
+    const platform::FileHandle in = platform::OpenForReading(Path("data"));
+    ASSERT_NE(in, platform::InvalidFile);
+    char buffer[16] = {};
+    EXPECT_EQ(platform::Read(in, buffer, 4), 4);
+    EXPECT_EQ(std::string(buffer, 4), "0123");
+    EXPECT_EQ(platform::Read(in, buffer, 16), 6);
+    EXPECT_EQ(std::string(buffer, 6), "456789");
+    EXPECT_EQ(platform::Read(in, buffer, 16), 0);
+    platform::Close(in);
+}
+
+TEST_F(PosixPlatform, InvalidHandleFailsReadsAndWrites) {
+    EXPECT_EQ(platform::OpenForReading(Path("missing.twx")), platform::InvalidFile);
+    char buffer[4];
+    EXPECT_EQ(platform::Read(platform::InvalidFile, buffer, 4), -1);
+    EXPECT_EQ(platform::Write(platform::InvalidFile, "abcd", 4), -1);
+    EXPECT_EQ(platform::Write(platform::InvalidFile, "", 0), -1);
+    platform::SetLastWriteTime(platform::InvalidFile, DosStamp(2001, 2, 3, 4, 5, 6));
+    platform::Close(platform::InvalidFile);
+}
+
+TEST_F(PosixPlatform, ReadOnlyAttributeClearsAllWriteBits) {
+    WriteFile(Path("a.txt"), "x");
+    ASSERT_EQ(chmod(Path("a.txt").c_str(), 0664), 0);
+    platform::SetAttributes(Path("a.txt"), 0x21);
+    EXPECT_EQ(Mode(Path("a.txt")), 0444u);
+}
+
+TEST_F(PosixPlatform, AttributesWithoutReadOnlyLeaveModeAlone) {
+    WriteFile(Path("a.txt"), "x");
+    ASSERT_EQ(chmod(Path("a.txt").c_str(), 0640), 0);
+    platform::SetAttributes(Path("a.txt"), 0x20 | 0x02 | 0x04);
+    EXPECT_EQ(Mode(Path("a.txt")), 0640u);
+}
+
+TEST_F(PosixPlatform, ReadOnlyAttributeDoesNotFollowSymbolicLink) {
+    WriteFile(Path("target"), "x");
+    ASSERT_EQ(chmod(Path("target").c_str(), 0644), 0);
+    ASSERT_EQ(symlink(Path("target").c_str(), Path("link").c_str()), 0);
+    platform::SetAttributes(Path("link"), 0x01);
+    EXPECT_EQ(Mode(Path("target")), 0644u);
+}
+
+class PosixPlatformInUtc : public PosixPlatform {
+protected:
+    void SetUp() override {
+        PosixPlatform::SetUp();
+        const char* zone = getenv("TZ");
+        savedZone_ = zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    void TearDown() override {
+        if (savedZone_) {
+            setenv("TZ", savedZone_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+        PosixPlatform::TearDown();
+    }
+    std::optional<std::string> savedZone_;
+};
+
+TEST_F(PosixPlatformInUtc, SetLastWriteTimeAppliesDosStampAsLocalTime) {
+    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    ASSERT_NE(file, platform::InvalidFile);
+    platform::SetLastWriteTime(file, DosStamp(2001, 2, 3, 4, 5, 6));
+    platform::Close(file);
+    EXPECT_EQ(ModificationTime(Path("a.txt")), 981173106);
+}
+
+TEST_F(PosixPlatformInUtc, SetLastWriteTimeAcceptsLeapDayAndLastSecond) {
+    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    ASSERT_NE(file, platform::InvalidFile);
+    platform::SetLastWriteTime(file, DosStamp(2000, 2, 29, 23, 59, 58));
+    platform::Close(file);
+    EXPECT_EQ(ModificationTime(Path("a.txt")), 951868798);
+}
+
+TEST_F(PosixPlatformInUtc, SetLastWriteTimeIgnoresInvalidStamps) {
+    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    ASSERT_NE(file, platform::InvalidFile);
+    const timespec known[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(futimens(static_cast<int>(file), known), 0);
+    const std::uint32_t invalid[] = {
+        DosStamp(2001, 0, 3, 4, 5, 6),  DosStamp(2001, 13, 3, 4, 5, 6), DosStamp(2001, 2, 0, 4, 5, 6),
+        DosStamp(2001, 2, 29, 4, 5, 6), DosStamp(2001, 6, 31, 4, 5, 6), DosStamp(2001, 2, 3, 24, 5, 6),
+        DosStamp(2001, 2, 3, 4, 60, 6), DosStamp(2001, 2, 3, 4, 5, 60),
+    };
+    for (const std::uint32_t stamp : invalid) {
+        platform::SetLastWriteTime(file, stamp);
+    }
+    platform::Close(file);
+    EXPECT_EQ(ModificationTime(Path("a.txt")), 1000000000);
+}
+
+TEST(PosixArguments, DropProgramNameAndEmptyStrings) {
+    char program[] = "untwx", command[] = "-i", empty[] = "", path[] = "a b.twx";
+    char* argv[] = {program, command, empty, path, nullptr};
+    EXPECT_EQ(platform::Arguments(4, argv), (std::vector<std::string>{"-i", "a b.twx"}));
+}
+
+// Replaces descriptor `target` by one end of a pipe while it lives.
+class RedirectedDescriptor {
+public:
+    explicit RedirectedDescriptor(int target) : target_(target) {
+        std::fflush(nullptr);
+        EXPECT_EQ(pipe(ends_), 0);
+        saved_ = dup(target_);
+        dup2(target_ == 0 ? ends_[0] : ends_[1], target_);
+    }
+    ~RedirectedDescriptor() {
+        dup2(saved_, target_);
+        close(saved_);
+        close(ends_[0]);
+        if (ends_[1] >= 0) {
+            close(ends_[1]);
+        }
+    }
+    int readEnd() const { return ends_[0]; }
+    int writeEnd() const { return ends_[1]; }
+    void closeWriteEnd() {
+        close(ends_[1]);
+        ends_[1] = -1;
+    }
+
+private:
+    int target_;
+    int saved_ = -1;
+    int ends_[2] = {-1, -1};
+};
+
+std::string Drain(int descriptor) {
+    std::string text;
+    char buffer[256];
+    const int flags = fcntl(descriptor, F_GETFL);
+    fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+    ssize_t got;
+    while ((got = read(descriptor, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    fcntl(descriptor, F_SETFL, flags);
+    return text;
+}
+
+TEST(PosixConsole, ReadInputLineLeavesFollowingLinesUnread) {
+    RedirectedDescriptor input(0);
+    const std::string lines = "first\nsecond\n";
+    ASSERT_EQ(write(input.writeEnd(), lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    platform::ReadInputLine();
+    EXPECT_EQ(Drain(input.readEnd()), "second\n");
+}
+
+TEST(PosixConsole, ReadInputLineReturnsAtEndOfInput) {
+    RedirectedDescriptor input(0);
+    ASSERT_EQ(write(input.writeEnd(), "no newline", 10), 10);
+    input.closeWriteEnd();
+    platform::ReadInputLine();  // would block for ever if the end went unnoticed
+    EXPECT_EQ(Drain(input.readEnd()), "");
+}
+
+TEST(PosixConsole, WriteTextConvertsToUtf8InUtf8Locale) {
+    if (!Utf8LocaleAvailable()) {
+        GTEST_SKIP() << "C.UTF-8 locale not installed";
+    }
+    platform::StartUp();
+    RedirectedDescriptor output(1);
+    platform::WriteText("ung\xFCltig \xE4\r\n");
+    platform::WriteNative("\xE4");
+    EXPECT_EQ(Drain(output.readEnd()), "ung\xC3\xBCltig \xC3\xA4\r\n\xE4");
+}
+
+TEST(PosixNames, StoredNamesBecomeUtf8InUtf8Locale) {
+    if (!Utf8LocaleAvailable()) {
+        GTEST_SKIP() << "C.UTF-8 locale not installed";
+    }
+    platform::StartUp();
+    EXPECT_EQ(platform::NativeFileName("B\xE4r\x80.txt"), "B\xC3\xA4r\xE2\x82\xAC.txt");
+    EXPECT_EQ(platform::PathSeparator(), '/');
+    EXPECT_FALSE(platform::IsReservedFileName("CON"));
+}
+
+TEST(PosixDates, FormatsWithTheLocaleDateAndTimeFormats) {
+    if (!Utf8LocaleAvailable()) {
+        GTEST_SKIP() << "C.UTF-8 locale not installed";
+    }
+    platform::StartUp();
+    EXPECT_EQ(platform::FormatDate(2024, 3, 5), "03/05/24");
+    EXPECT_EQ(platform::FormatDate(1999, 12, 31), "12/31/99");
+    EXPECT_EQ(platform::FormatTime(13, 5, 9), "13:05:09");
+    EXPECT_EQ(platform::FormatTime(0, 0, 1), "00:00:01");
+}
+
+}  // namespace

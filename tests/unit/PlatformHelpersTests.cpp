@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/CodePage.h"
+#include "platform/CommandLine.h"
+#include "platform/DatePicture.h"
+#include "platform/MemoryPlatform.h"
+#include "platform/Platform.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
+    return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
+           (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
+           (static_cast<std::uint32_t>(minute) << 5) | static_cast<std::uint32_t>(second / 2);
+}
+
+// --- Command-line splitting ---
+
+TEST(SplitCommandLine, SeparatesArgumentsAtBlanksAndKeepsProgramName) {
+    EXPECT_EQ(SplitCommandLine("UNTWX -i  c:\\a.twx"), (Args{"UNTWX", "-i", "c:\\a.twx"}));
+    EXPECT_EQ(SplitCommandLine("   UNTWX   "), (Args{"UNTWX"}));
+    EXPECT_EQ(SplitCommandLine(""), Args{});
+}
+
+TEST(SplitCommandLine, TreatsControlCharactersAndDeleteAsBlanks) {
+    EXPECT_EQ(SplitCommandLine("a\tb\x01" "c\x7F" "d\r\ne\x1F" "f"), (Args{"a", "b", "c", "d", "e", "f"}));
+}
+
+TEST(SplitCommandLine, KeepsBytesAboveDeleteInsideArguments) {
+    // 0xA0 and 0xE4 are ordinary characters, not blanks, even where char is signed.
+    EXPECT_EQ(SplitCommandLine("x\xA0y B\xE4r"), (Args{"x\xA0y", "B\xE4r"}));
+}
+
+TEST(SplitCommandLine, QuotesGroupBlanksAndAreDropped) {
+    EXPECT_EQ(SplitCommandLine("UNTWX -e \"c:\\my docs\\a.twx\" out"),
+              (Args{"UNTWX", "-e", "c:\\my docs\\a.twx", "out"}));
+    EXPECT_EQ(SplitCommandLine("\"a\tb\""), (Args{"a\tb"}));
+}
+
+TEST(SplitCommandLine, QuotesMayOpenAndCloseInsideAnArgument) {
+    EXPECT_EQ(SplitCommandLine("a\"b c\"d e"), (Args{"ab cd", "e"}));
+    EXPECT_EQ(SplitCommandLine("x\"\"y"), (Args{"xy"}));
+}
+
+TEST(SplitCommandLine, SkipsEmptyQuotePairsWhereAnArgumentWouldBegin) {
+    EXPECT_EQ(SplitCommandLine("UNTWX -e a.twx \"\""), (Args{"UNTWX", "-e", "a.twx"}));
+    EXPECT_EQ(SplitCommandLine("\"\" x \"\"\"\" y"), (Args{"x", "y"}));
+    EXPECT_EQ(SplitCommandLine("\"\"x"), (Args{"x"}));
+}
+
+TEST(SplitCommandLine, TreatsBackslashAsOrdinaryCharacter) {
+    EXPECT_EQ(SplitCommandLine("UNTWX -e a.twx \"c:\\docs\\\" more"),
+              (Args{"UNTWX", "-e", "a.twx", "c:\\docs\\", "more"}));
+    EXPECT_EQ(SplitCommandLine("a\\\"b c\""), (Args{"a\\b c"}));
+    EXPECT_EQ(SplitCommandLine("a\\\\ b"), (Args{"a\\\\", "b"}));
+}
+
+TEST(SplitCommandLine, UnclosedQuoteRunsToTheEnd) {
+    EXPECT_EQ(SplitCommandLine("-e \"c:\\my docs  x"), (Args{"-e", "c:\\my docs  x"}));
+    // A lone quote at the end would be an empty argument and gives none.
+    EXPECT_EQ(SplitCommandLine("a \""), (Args{"a"}));
+    EXPECT_EQ(SplitCommandLine("a \"\"\""), (Args{"a"}));
+}
+
+// --- Windows-1252 to UTF-8 ---
+
+TEST(Windows1252ToUtf8, LeavesAsciiUnchanged) {
+    const std::string ascii = "Blockgroesse: 32768 Bytes\r\n~\x7F";
+    EXPECT_EQ(Windows1252ToUtf8(ascii), ascii);
+    EXPECT_EQ(Windows1252ToUtf8(""), "");
+}
+
+TEST(Windows1252ToUtf8, ConvertsLatin1RangeToTwoBytes) {
+    EXPECT_EQ(Windows1252ToUtf8("\xE4"), "\xC3\xA4");
+    EXPECT_EQ(Windows1252ToUtf8("\xA0"), "\xC2\xA0");
+    EXPECT_EQ(Windows1252ToUtf8("\xFF"), "\xC3\xBF");
+    EXPECT_EQ(Windows1252ToUtf8("ung\xFCltig \xE4"), "ung\xC3\xBCltig \xC3\xA4");
+}
+
+TEST(Windows1252ToUtf8, ConvertsPrintableCharactersOf0x80To0x9F) {
+    EXPECT_EQ(Windows1252ToUtf8("\x80"), "\xE2\x82\xAC");  // euro sign
+    EXPECT_EQ(Windows1252ToUtf8("\x8A"), "\xC5\xA0");      // S caron
+    EXPECT_EQ(Windows1252ToUtf8("\x99"), "\xE2\x84\xA2");  // trade mark
+    EXPECT_EQ(Windows1252ToUtf8("\x9F"), "\xC5\xB8");      // Y diaeresis
+}
+
+TEST(Windows1252ToUtf8, KeepsUndefinedBytesAsC1Controls) {
+    EXPECT_EQ(Windows1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
+}
+
+// --- Date and time pictures ---
+
+PictureValues Date(int year, int month, int day) {
+    PictureValues values;
+    values.year = year;
+    values.month = month;
+    values.day = day;
+    return values;
+}
+
+PictureValues Time(int hour, int minute, int second) {
+    PictureValues values;
+    values.hour = hour;
+    values.minute = minute;
+    values.second = second;
+    values.am = "AM";
+    values.pm = "PM";
+    return values;
+}
+
+TEST(FormatPicture, GermanPicturesPadDayMonthAndTime) {
+    EXPECT_EQ(FormatPicture("dd.MM.yyyy", Date(2024, 3, 5)), "05.03.2024");
+    EXPECT_EQ(FormatPicture("dd.MM.yyyy", Date(1999, 12, 31)), "31.12.1999");
+    EXPECT_EQ(FormatPicture("HH:mm:ss", Time(0, 5, 0)), "00:05:00");
+    EXPECT_EQ(FormatPicture("HH:mm:ss", Time(13, 5, 9)), "13:05:09");
+}
+
+TEST(FormatPicture, UsPicturesUseUnpaddedFieldsAndTwelveHourClock) {
+    EXPECT_EQ(FormatPicture("M/d/yyyy", Date(2024, 3, 5)), "3/5/2024");
+    EXPECT_EQ(FormatPicture("M/d/yyyy", Date(2024, 11, 25)), "11/25/2024");
+    EXPECT_EQ(FormatPicture("h:mm:ss tt", Time(0, 5, 0)), "12:05:00 AM");
+    EXPECT_EQ(FormatPicture("h:mm:ss tt", Time(13, 5, 9)), "1:05:09 PM");
+    EXPECT_EQ(FormatPicture("h:mm:ss tt", Time(12, 0, 1)), "12:00:01 PM");
+    EXPECT_EQ(FormatPicture("hh:mm t", Time(11, 59, 0)), "11:59 A");
+    EXPECT_EQ(FormatPicture("hh:mm t", Time(21, 7, 0)), "09:07 P");
+}
+
+TEST(FormatPicture, ShortYearHasTwoDigits) {
+    EXPECT_EQ(FormatPicture("d.M.yy", Date(2005, 1, 2)), "2.1.05");
+    EXPECT_EQ(FormatPicture("y", Date(1987, 1, 2)), "87");
+}
+
+TEST(FormatPicture, MissingMarkerGivesNothing) {
+    PictureValues values = Time(15, 0, 0);
+    values.pm = "";
+    EXPECT_EQ(FormatPicture("h:mm tt", values), "3:00 ");
+}
+
+TEST(FormatPicture, QuotedTextIsLiteral) {
+    EXPECT_EQ(FormatPicture("'Datum:' d.M.yyyy", Date(2024, 3, 5)), "Datum: 5.3.2024");
+    EXPECT_EQ(FormatPicture("'hh' HH'h'", Time(13, 0, 0)), "hh 13h");
+    EXPECT_EQ(FormatPicture("HH''mm", Time(7, 30, 0)), "07'30");
+    EXPECT_EQ(FormatPicture("'it''s' HH", Time(7, 30, 0)), "it's 07");
+}
+
+TEST(FormatPicture, OtherCharactersAreLiteral) {
+    EXPECT_EQ(FormatPicture("yyyy-MM-dd / x", Date(2024, 3, 5)), "2024-03-05 / x");
+}
+
+TEST(FormatPicture, MonthNamesFallBackToTheNumber) {
+    EXPECT_EQ(FormatPicture("d MMM yyyy", Date(2024, 3, 5)), "5 03 2024");
+}
+
+// --- In-memory platform ---
+
+class MemoryPlatform : public ::testing::Test {
+protected:
+    void SetUp() override { platform::memory::Reset(); }
+    void TearDown() override { platform::memory::Reset(); }
+    platform::memory::State& state() { return platform::memory::Current(); }
+};
+
+TEST_F(MemoryPlatform, ReadsArchiveInChunksThenReportsEnd) {
+    state().archives["a.twx"] = {1, 2, 3, 4, 5};
+    const platform::FileHandle file = platform::OpenForReading("a.twx");
+    ASSERT_NE(file, platform::InvalidFile);
+    EXPECT_GT(file, 0);
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(platform::Read(file, buffer, 3), 3);
+    EXPECT_EQ(buffer[2], 3);
+    EXPECT_EQ(platform::Read(file, buffer, 8), 2);
+    EXPECT_EQ(buffer[0], 4);
+    EXPECT_EQ(buffer[1], 5);
+    EXPECT_EQ(platform::Read(file, buffer, 8), 0);
+    EXPECT_EQ(state().openHandles, 1);
+    platform::Close(file);
+    EXPECT_EQ(state().openHandles, 0);
+    EXPECT_EQ(platform::Read(file, buffer, 8), -1);
+}
+
+TEST_F(MemoryPlatform, MissingArchiveGivesInvalidHandleThatFailsReads) {
+    const platform::FileHandle file = platform::OpenForReading("missing.twx");
+    EXPECT_EQ(file, platform::InvalidFile);
+    std::uint8_t buffer[4];
+    EXPECT_EQ(platform::Read(file, buffer, 4), -1);
+    platform::Close(file);
+    EXPECT_EQ(state().openHandles, 0);
+}
+
+TEST_F(MemoryPlatform, CreatesFilesOnlyInExistingFolders) {
+    EXPECT_EQ(platform::CreateForWriting("missing/a.txt"), platform::InvalidFile);
+    EXPECT_EQ(platform::CreateForWriting("a.txt"), platform::InvalidFile);
+    EXPECT_EQ(platform::CreateForWriting("out/"), platform::InvalidFile);
+    EXPECT_TRUE(state().files.empty());
+    state().existingFolders.push_back("out/sub/");
+    EXPECT_EQ(platform::CreateForWriting("out/sub"), platform::InvalidFile);
+    const platform::FileHandle file = platform::CreateForWriting("out/sub/a.txt");
+    ASSERT_NE(file, platform::InvalidFile);
+    platform::Close(file);
+    EXPECT_EQ(state().files.count("out/sub/a.txt"), 1u);
+}
+
+TEST_F(MemoryPlatform, WritesAppendAndOverwritingStartsAnew) {
+    platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+    EXPECT_EQ(platform::Write(file, "abc", 3), 3);
+    EXPECT_EQ(platform::Write(file, "de", 2), 2);
+    EXPECT_EQ(platform::Write(file, "", 0), 0);
+    platform::SetLastWriteTime(file, DosStamp(2001, 2, 3, 4, 5, 6));
+    platform::Close(file);
+    platform::SetAttributes("out/a.txt", 0x20);
+    const auto& first = state().files.at("out/a.txt");
+    EXPECT_EQ(std::string(first.content.begin(), first.content.end()), "abcde");
+    EXPECT_EQ(first.dosDateTime, DosStamp(2001, 2, 3, 4, 5, 6));
+    EXPECT_TRUE(first.attributesSet);
+    EXPECT_EQ(first.attributes, 0x20u);
+
+    file = platform::CreateForWriting("out/a.txt");
+    EXPECT_EQ(platform::Write(file, "x", 1), 1);
+    platform::Close(file);
+    const auto& second = state().files.at("out/a.txt");
+    EXPECT_EQ(std::string(second.content.begin(), second.content.end()), "x");
+    EXPECT_EQ(second.dosDateTime, 0u);
+    EXPECT_FALSE(second.attributesSet);
+}
+
+TEST_F(MemoryPlatform, ReadOnlyFileCannotBeCreatedAgain) {
+    platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+    platform::Write(file, "keep", 4);
+    platform::Close(file);
+    platform::SetAttributes("out/a.txt", 0x21);
+    EXPECT_EQ(platform::CreateForWriting("out/a.txt"), platform::InvalidFile);
+    const auto& kept = state().files.at("out/a.txt");
+    EXPECT_EQ(std::string(kept.content.begin(), kept.content.end()), "keep");
+    EXPECT_EQ(state().openHandles, 0);
+}
+
+TEST_F(MemoryPlatform, WritesFailOnInvalidClosedAndReadingHandles) {
+    EXPECT_EQ(platform::Write(platform::InvalidFile, "a", 1), -1);
+    EXPECT_EQ(platform::Write(platform::InvalidFile, "", 0), -1);
+    const platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+    platform::Close(file);
+    EXPECT_EQ(platform::Write(file, "a", 1), -1);
+    state().archives["a.twx"] = {1};
+    const platform::FileHandle archive = platform::OpenForReading("a.twx");
+    EXPECT_EQ(platform::Write(archive, "a", 1), -1);
+    platform::Close(archive);
+}
+
+TEST_F(MemoryPlatform, StoresOnlyValidDosStamps) {
+    const platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+    const std::uint32_t invalid[] = {
+        DosStamp(2001, 0, 3, 4, 5, 6),    DosStamp(2001, 13, 3, 4, 5, 6), DosStamp(2001, 2, 0, 4, 5, 6),
+        DosStamp(2001, 2, 29, 4, 5, 6),   DosStamp(2001, 4, 31, 4, 5, 6), DosStamp(2001, 2, 3, 24, 5, 6),
+        DosStamp(2001, 2, 3, 4, 60, 6),   DosStamp(2001, 2, 3, 4, 5, 60),
+    };
+    for (const std::uint32_t stamp : invalid) {
+        platform::SetLastWriteTime(file, stamp);
+        EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, 0u) << std::hex << stamp;
+    }
+    platform::SetLastWriteTime(file, DosStamp(2000, 2, 29, 23, 59, 58));
+    EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, DosStamp(2000, 2, 29, 23, 59, 58));
+    platform::Close(file);
+}
+
+TEST_F(MemoryPlatform, AttributesOfMissingFileAreIgnored) {
+    platform::SetAttributes("out/none.txt", 0x01);
+    EXPECT_TRUE(state().files.empty());
+}
+
+TEST_F(MemoryPlatform, HandlesStaySmallAndAreReused) {
+    const platform::FileHandle a = platform::CreateForWriting("out/a");
+    const platform::FileHandle b = platform::CreateForWriting("out/b");
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 2);
+    platform::Close(a);
+    platform::Close(a);  // a second close changes nothing
+    EXPECT_EQ(state().openHandles, 1);
+    const platform::FileHandle c = platform::CreateForWriting("out/c");
+    EXPECT_EQ(c, 1);
+    EXPECT_EQ(platform::Write(c, "c", 1), 1);
+    EXPECT_EQ(platform::Write(b, "b", 1), 1);
+    EXPECT_EQ(state().files.at("out/c").content, std::vector<std::uint8_t>{'c'});
+    EXPECT_EQ(state().files.at("out/b").content, std::vector<std::uint8_t>{'b'});
+}
+
+TEST_F(MemoryPlatform, ResetClosesHandlesAndRestoresFolders) {
+    state().existingFolders = {"other/"};
+    state().standardInput = "x\n";
+    const platform::FileHandle file = platform::CreateForWriting("other/a");
+    ASSERT_NE(file, platform::InvalidFile);
+    platform::memory::Reset();
+    EXPECT_EQ(state().openHandles, 0);
+    EXPECT_EQ(state().existingFolders, (Args{"out/"}));
+    EXPECT_TRUE(state().standardInput.empty());
+    EXPECT_TRUE(state().files.empty());
+    EXPECT_EQ(platform::Write(file, "a", 1), -1);
+}
+
+TEST_F(MemoryPlatform, ReadInputLineConsumesOneLineAtATime) {
+    state().standardInput = "first\nsecond\nrest";
+    platform::ReadInputLine();
+    EXPECT_EQ(state().standardInput, "second\nrest");
+    platform::ReadInputLine();
+    EXPECT_EQ(state().standardInput, "rest");
+    platform::ReadInputLine();
+    EXPECT_EQ(state().standardInput, "");
+    platform::ReadInputLine();
+    EXPECT_EQ(state().standardInput, "");
+}
+
+TEST_F(MemoryPlatform, ConsoleAndPausesAreRecorded) {
+    platform::WriteText("ab\xE4\r\n");
+    platform::WriteNative("c");
+    platform::Pause(5000);
+    EXPECT_EQ(state().output, "ab\xE4\r\nc");
+    EXPECT_EQ(state().pauses, std::vector<std::uint32_t>{5000});
+}
+
+TEST_F(MemoryPlatform, EndProcessThrowsTheExitCode) {
+    try {
+        platform::EndProcess(1);
+        FAIL() << "EndProcess returned";
+    } catch (const platform::memory::ProcessEnded& ended) {
+        EXPECT_EQ(ended.exitCode, 1);
+    }
+}
+
+TEST_F(MemoryPlatform, ArgumentsDropProgramNameAndEmptyStrings) {
+    char program[] = "untwx", command[] = "-e", empty[] = "", path[] = "a.twx";
+    char* argv[] = {program, command, empty, path, nullptr};
+    EXPECT_EQ(platform::Arguments(4, argv), (Args{"-e", "a.twx"}));
+}
+
+TEST_F(MemoryPlatform, DatesAndTimesUseZeroPaddedGermanStyle) {
+    EXPECT_EQ(platform::FormatDate(2024, 3, 5), "05.03.2024");
+    EXPECT_EQ(platform::FormatTime(7, 0, 9), "07:00:09");
+}
+
+}  // namespace
