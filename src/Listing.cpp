@@ -1,37 +1,24 @@
 // "-i": one row per archived file with date, size and the CRC-32 of its content.
+#include <optional>
 #include <string>
 
 #include "ArchiveReader.h"
 #include "Console.h"
+#include "platform/DosDateTime.h"
 
 namespace {
 
 // Shown instead of a stored date and time that is not a valid one.
 constexpr char InvalidDateMarker[] = "--.--.---- --:--:--";
 
-bool IsLeapYear(int year)
-{
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
 std::string DateTimeText(std::uint32_t dateTime)
 {
-    const int year = static_cast<int>(dateTime >> 25) + 1980;
-    const int month = static_cast<int>(dateTime >> 21) & 15;
-    const int day = static_cast<int>(dateTime >> 16) & 31;
-    const int hour = static_cast<int>(dateTime >> 11) & 31;
-    const int minute = static_cast<int>(dateTime >> 5) & 63;
-    const int secondField = static_cast<int>(dateTime) & 31;
-    static constexpr int DaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12)
+    const std::optional<DosDateTime> t = DecodeDosDateTime(dateTime);
+    if (!t)
         return InvalidDateMarker;
-    const int monthLength = DaysIn[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
-    if (day < 1 || day > monthLength || hour > 23 || minute > 59 || secondField > 29)
-        return InvalidDateMarker;
-
-    std::string text = platform::FormatDate(year, month, day);
-    if (hour != 0 || minute != 0 || secondField != 0)
-        text.append(" ").append(platform::FormatTime(hour, minute, 2 * secondField));
+    std::string text = platform::FormatDate(t->year, t->month, t->day);
+    if (t->hour != 0 || t->minute != 0 || t->second != 0)
+        text.append(" ").append(platform::FormatTime(t->hour, t->minute, t->second));
     return text;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/DosDateTime.h"
 #include "platform/MemoryPlatform.h"
 #include "platform/Platform.h"
 
@@ -49,22 +50,6 @@ OpenFile* Lookup(FileHandle handle) {
     }
     OpenFile& file = table[static_cast<std::size_t>(handle) - 1];
     return file.open ? &file : nullptr;
-}
-
-bool IsValidDosDateTime(std::uint32_t dosDateTime) {
-    const int year = 1980 + static_cast<int>(dosDateTime >> 25);
-    const int month = static_cast<int>((dosDateTime >> 21) & 15);
-    const int day = static_cast<int>((dosDateTime >> 16) & 31);
-    const int hour = static_cast<int>((dosDateTime >> 11) & 31);
-    const int minute = static_cast<int>((dosDateTime >> 5) & 63);
-    const int halfSeconds = static_cast<int>(dosDateTime & 31);
-    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12) {
-        return false;
-    }
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int monthLength = month == 2 && leap ? 29 : days[month - 1];
-    return day >= 1 && day <= monthLength && hour <= 23 && minute <= 59 && halfSeconds <= 29;
 }
 
 std::string TwoDigits(int value) {
@@ -192,7 +177,7 @@ std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
 
 void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     memory::OpenFile* open = memory::Lookup(file);
-    if (open == nullptr || !open->writing || !memory::IsValidDosDateTime(dosDateTime)) {
+    if (open == nullptr || !open->writing || !DecodeDosDateTime(dosDateTime)) {
         return;
     }
     TheState().files[open->path].dosDateTime = dosDateTime;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/CodePage.h"
+#include "platform/DosDateTime.h"
 
 namespace platform {
 namespace {
@@ -122,15 +123,6 @@ int Descriptor(FileHandle file) {
         return -1;
     }
     return static_cast<int>(file);
-}
-
-bool IsLeapYear(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
 }
 
 std::string Strftime(const std::string& format, const std::tm& time) {
@@ -295,23 +287,17 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     if (descriptor < 0) {
         return;
     }
-    const int year = 1980 + static_cast<int>(dosDateTime >> 25);
-    const int month = static_cast<int>((dosDateTime >> 21) & 15);
-    const int day = static_cast<int>((dosDateTime >> 16) & 31);
-    const int hour = static_cast<int>((dosDateTime >> 11) & 31);
-    const int minute = static_cast<int>((dosDateTime >> 5) & 63);
-    const int halfSeconds = static_cast<int>(dosDateTime & 31);
-    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
-        minute > 59 || halfSeconds > 29) {
+    const std::optional<DosDateTime> stamp = DecodeDosDateTime(dosDateTime);
+    if (!stamp) {
         return;
     }
     std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = 2 * halfSeconds;
+    local.tm_year = stamp->year - 1900;
+    local.tm_mon = stamp->month - 1;
+    local.tm_mday = stamp->day;
+    local.tm_hour = stamp->hour;
+    local.tm_min = stamp->minute;
+    local.tm_sec = stamp->second;
     local.tm_isdst = -1;
     const std::time_t when = std::mktime(&local);
     if (when == static_cast<std::time_t>(-1)) {

@@ -47,7 +47,7 @@ std::uint32_t ScriptedRunLength()
     }
     const std::uint32_t v = g_script.front().value;
     g_script.pop_front();
-    g_pulls.push_back("R" + std::to_string(v));
+    g_pulls.push_back(std::string("R").append(std::to_string(v)));
     return v;
 }
 
