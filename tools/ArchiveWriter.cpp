@@ -1,1 +1,328 @@
-// placeholder
+#include "ArchiveWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <stdexcept>
+
+#include <divsufsort.h>
+
+#include "stages/CRCs.h"
+
+namespace {
+
+constexpr std::uint8_t MaxBlockSizeCode = 64;
+constexpr std::uint32_t RecordHeaderSize = 13;
+
+// First stage: after the 4th equal byte, up to 271 further copies.
+constexpr std::uint32_t FirstStageGroup = 4;
+constexpr std::uint32_t FirstStageMaxExtra = 271;
+constexpr std::uint32_t RunTreeEscape = 15;
+// Second stage: after the 49th equal byte, up to 65535 further copies.
+constexpr std::uint32_t SecondStageGroup = 49;
+constexpr std::uint32_t SecondStageMaxExtra = 65535;
+// The inverse transform refuses shorter lengths.
+constexpr std::uint32_t MinTransformLength = 32;
+
+void AppendLE32(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    for (unsigned i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void CheckBlockSizeCode(std::uint8_t code)
+{
+    if (code < 1 || code > MaxBlockSizeCode)
+        throw std::invalid_argument("block-size code must lie between 1 and 64");
+}
+
+// Length of the run of equal bytes starting at data[i], at most limit.
+std::uint32_t RunLength(const std::uint8_t* data, std::uint32_t i, std::uint32_t n, std::uint32_t limit)
+{
+    const std::uint8_t value = data[i];
+    const std::uint32_t end = limit < n - i ? i + limit : n;
+    std::uint32_t j = i + 1;
+    while (j < end && data[j] == value)
+        ++j;
+    return j - i;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> BuildDecodedStream(const std::vector<WriterRecord>& records, bool endMark)
+{
+    std::size_t total = endMark ? 1 : 0;
+    for (const WriterRecord& record : records)
+        total += RecordHeaderSize + record.storedName.size() + record.content.size();
+
+    std::vector<std::uint8_t> stream;
+    stream.reserve(total);
+    for (const WriterRecord& record : records) {
+        if (record.storedName.empty() || record.storedName.size() > 255)
+            throw std::invalid_argument("a stored name needs 1 to 255 bytes: '" + record.storedName + "'");
+        if (record.content.size() > 0xFFFFFFFFu)
+            throw std::invalid_argument("content of 4 GiB or more: '" + record.storedName + "'");
+        stream.push_back(static_cast<std::uint8_t>(record.storedName.size()));
+        AppendLE32(stream, static_cast<std::uint32_t>(record.content.size()));
+        AppendLE32(stream, record.dateTime);
+        AppendLE32(stream, record.attributes);
+        stream.insert(stream.end(), record.storedName.begin(), record.storedName.end());
+        stream.insert(stream.end(), record.content.begin(), record.content.end());
+    }
+    if (endMark)
+        stream.push_back(0);
+    return stream;
+}
+
+std::vector<std::uint8_t> BuildHeader(const WriterOptions& options)
+{
+    std::vector<std::uint8_t> header = {'T', 'W', 'L', 'X'};
+    header.push_back(static_cast<std::uint8_t>(options.version));
+    header.push_back(static_cast<std::uint8_t>(options.version >> 8));
+    AppendLE32(header, options.headerWord);
+    TCRC crc;
+    crc.Reset();
+    for (std::size_t i = 4; i < 10; ++i)
+        crc.Update(header[i]);
+    AppendLE32(header, crc.Value());
+    header.push_back('Q');
+    header.push_back('Z');
+    header.push_back(options.blockSizeCode);
+    return header;
+}
+
+std::vector<std::uint8_t> WriteArchive(const std::vector<std::uint8_t>& decodedStream, const WriterOptions& options)
+{
+    ArchiveEncoder encoder(options);
+    const std::uint32_t blockSize = encoder.BlockSize();
+    std::vector<std::uint8_t> block(blockSize);
+    for (std::size_t offset = 0; offset < decodedStream.size(); offset += blockSize) {
+        const std::size_t take = std::min<std::size_t>(blockSize, decodedStream.size() - offset);
+        std::copy_n(decodedStream.begin() + static_cast<std::ptrdiff_t>(offset), take, block.begin());
+        std::fill(block.begin() + static_cast<std::ptrdiff_t>(take), block.end(), 0);
+        encoder.EncodeBlock(block.data());
+    }
+    return encoder.Finish();
+}
+
+std::vector<std::uint8_t> WriteArchive(const std::vector<WriterRecord>& records, const WriterOptions& options)
+{
+    CheckBlockSizeCode(options.blockSizeCode);
+    std::vector<std::uint8_t> stream = BuildDecodedStream(records, false);
+    const std::uint32_t blockSize = options.blockSizeCode * BlockSizeUnit;
+    const bool endsAtBlockEnd = !stream.empty() && stream.size() % blockSize == 0;
+    if (!(options.omitEndMarkAtBlockEnd && endsAtBlockEnd))
+        stream.push_back(0);
+    return WriteArchive(stream, options);
+}
+
+void BitWriter::FlushWord()
+{
+    for (unsigned i = 0; i < 8; ++i)
+        Bytes.push_back(static_cast<std::uint8_t>(Pending >> (8 * i)));
+    Pending = 0;
+    PendingBits = 0;
+}
+
+std::vector<std::uint8_t> BitWriter::TakeBytes()
+{
+    for (unsigned i = 0; i < PendingBits; i += 8)
+        Bytes.push_back(static_cast<std::uint8_t>(Pending >> i));
+    Pending = 0;
+    PendingBits = 0;
+    std::vector<std::uint8_t> result;
+    result.swap(Bytes);
+    return result;
+}
+
+HuffmanEncoder::HuffmanEncoder(std::uint32_t symbolCount)
+{
+    Model.Init(symbolCount);
+    if (Model.Status != 0)
+        throw std::invalid_argument("unsupported Huffman symbol count");
+    Path.resize(Model.NodeCount);
+}
+
+HuffmanEncoder::~HuffmanEncoder()
+{
+    Model.Release();
+}
+
+void HuffmanEncoder::Encode(std::uint32_t symbol, BitWriter& out)
+{
+    const std::uint32_t leaf = Model.SymbolCount + symbol;
+    // Collect the branch taken at each level from the leaf up; the decoder
+    // reads them from the root down.
+    std::size_t depth = 0;
+    for (std::uint32_t node = leaf; node != 1;) {
+        const std::uint32_t parent = Model.Parent[node];
+        Path[depth++] = Model.Right[parent] == node ? 1 : 0;
+        node = parent;
+    }
+    while (depth > 0)
+        out.WriteBit(Path[--depth]);
+    Model.UpdateTree(leaf);
+}
+
+std::uint32_t BlockSorter::MinimalRotation(const std::uint8_t* in, std::uint32_t n)
+{
+    // Two candidate starts race; the one that meets a larger byte first can
+    // be skipped together with the k starts behind it.
+    std::uint32_t i = 0, j = 1, k = 0;
+    while (i < n && j < n && k < n) {
+        const std::uint32_t ia = i + k, ib = j + k;  // both below 2n
+        const std::uint8_t a = in[ia < n ? ia : ia - n];
+        const std::uint8_t b = in[ib < n ? ib : ib - n];
+        if (a == b) {
+            ++k;
+            continue;
+        }
+        if (a > b)
+            i += k + 1;
+        else
+            j += k + 1;
+        if (i == j)
+            ++j;
+        k = 0;
+    }
+    return std::min(i, j);
+}
+
+void BlockSorter::Transform(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out, std::uint32_t& primaryIndex)
+{
+    primaryIndex = 0;
+    if (n == 0)
+        return;
+    if (Rotated.size() < n) {
+        Rotated.resize(n);
+        Suffixes.resize(n);
+    }
+    // Started at its least rotation, the block is a power of a Lyndon word;
+    // then its suffixes sort like its rotations (equal rotations, which end
+    // in the same byte, in some order among themselves).
+    const std::uint32_t start = MinimalRotation(in, n);
+    std::memcpy(Rotated.data(), in + start, n - start);
+    std::memcpy(Rotated.data() + (n - start), in, start);
+    if (divsufsort(Rotated.data(), Suffixes.data(), static_cast<saidx_t>(n)) != 0)
+        throw std::runtime_error("suffix sorting failed");
+
+    const std::uint32_t second = (1 % n + n - start) % n;  // in[1] within Rotated
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const auto rotation = static_cast<std::uint32_t>(Suffixes[k]);
+        if (rotation == second)
+            primaryIndex = k;
+        out[k] = Rotated[rotation == 0 ? n - 1 : rotation - 1];
+    }
+}
+
+std::uint32_t EncodeSecondStage(const std::uint8_t* block, std::uint32_t n, std::uint8_t* out, std::uint32_t capacity)
+{
+    std::uint32_t written = 0;
+    std::uint32_t i = 0;
+    while (i < n) {
+        const std::uint32_t run = RunLength(block, i, n, SecondStageGroup + SecondStageMaxExtra);
+        if (run < SecondStageGroup) {
+            if (written + run >= capacity)
+                return 0;
+            std::memset(out + written, block[i], run);
+            written += run;
+        } else {
+            if (written + SecondStageGroup + 2 >= capacity)
+                return 0;
+            const std::uint32_t extra = run - SecondStageGroup;
+            std::memset(out + written, block[i], SecondStageGroup);
+            written += SecondStageGroup;
+            out[written++] = static_cast<std::uint8_t>(extra);
+            out[written++] = static_cast<std::uint8_t>(extra >> 8);
+        }
+        i += run;
+    }
+    return written;
+}
+
+TokenEncoder::TokenEncoder()
+{
+    std::iota(std::begin(MoveToFront), std::end(MoveToFront), 0);
+}
+
+void TokenEncoder::EncodeLiteral(std::uint8_t value, BitWriter& out)
+{
+    const auto* found = static_cast<const std::uint8_t*>(std::memchr(MoveToFront, value, sizeof MoveToFront));
+    const auto position = static_cast<std::size_t>(found - MoveToFront);
+    std::memmove(MoveToFront + 1, MoveToFront, position);
+    MoveToFront[0] = value;
+    SymbolTree.Encode(static_cast<std::uint32_t>(position), out);
+}
+
+void TokenEncoder::EncodeRunToken(std::uint32_t extraCopies, BitWriter& out)
+{
+    if (extraCopies == 0) {
+        out.WriteBit(0);
+        return;
+    }
+    out.WriteBit(1);
+    if (extraCopies < 16) {
+        RunTree.Encode(extraCopies - 1, out);
+    } else {
+        RunTree.Encode(RunTreeEscape, out);
+        RunExtensionTree.Encode(extraCopies - 16, out);
+    }
+}
+
+void TokenEncoder::Encode(const std::uint8_t* bytes, std::uint32_t n, BitWriter& out)
+{
+    // Runs are split into groups of four literals and a run token; a shorter
+    // remainder is sent as literals, and a new group starts after each token.
+    std::uint32_t i = 0;
+    while (i < n) {
+        const std::uint32_t run = RunLength(bytes, i, n, FirstStageGroup + FirstStageMaxExtra);
+        const std::uint32_t literals = std::min(run, FirstStageGroup);
+        for (std::uint32_t k = 0; k < literals; ++k)
+            EncodeLiteral(bytes[i], out);
+        if (run >= FirstStageGroup)
+            EncodeRunToken(run - FirstStageGroup, out);
+        i += run;
+    }
+}
+
+ArchiveEncoder::ArchiveEncoder(const WriterOptions& options)
+    : Options(options), Size(0)
+{
+    CheckBlockSizeCode(options.blockSizeCode);
+    Size = options.blockSizeCode * BlockSizeUnit;
+    Coded.resize(Size);
+    Transformed.resize(Size);
+    for (std::uint8_t byte : BuildHeader(options))
+        Out.WriteBits(byte, 8);
+}
+
+BlockFields ArchiveEncoder::EncodeBlock(const std::uint8_t* block, const BlockFieldOverrides& overrides)
+{
+    BlockFields fields;
+    TCRC crc;
+    crc.Reset();
+    crc.UpdateRange(block, Size);
+    fields.crc = crc.Value();
+
+    const std::uint8_t* source = block;
+    fields.length = Size;
+    if (Options.secondStage == SecondStage::Automatic) {
+        const std::uint32_t codedLength = EncodeSecondStage(block, Size, Coded.data(), Size);
+        if (codedLength >= MinTransformLength) {
+            source = Coded.data();
+            fields.length = codedLength;
+        }
+    }
+    Sorter.Transform(source, fields.length, Transformed.data(), fields.primaryIndex);
+
+    Out.WriteBits(overrides.length.value_or(fields.length), 32);
+    Out.WriteBits(overrides.primaryIndex.value_or(fields.primaryIndex), 32);
+    Out.WriteBits(overrides.crc.value_or(fields.crc), 32);
+    Tokens.Encode(Transformed.data(), fields.length, Out);
+    return fields;
+}
+
+std::vector<std::uint8_t> ArchiveEncoder::Finish()
+{
+    return Out.TakeBytes();
+}
