@@ -200,6 +200,7 @@ void WireStages()
     SecondRLE->OnGetSymbol = GetMiddleByte;
     SecondRLE->OnGetRunLength = GetMiddleCount;
     SecondRLE->OnPut = PutOutputByte;
+    platform::AdviseRandomAccess(Transform->Links, Transform->LinkBytes);
     Transform->Input = MiddleBlock->Data;
     Transform->Output = OutputBlock->Data;
     OutputBlock->OnFill = DecodeNextBlock;
@@ -275,18 +276,27 @@ bool GetInputBit()
     return InputBlock->ReadBit() != 0;
 }
 
+namespace {
+// The trees' bit source, GetInputBit, inlined into their decoding loops.
+std::uint32_t DecodeFromInput(THuffmanTree& tree)
+{
+    TBlock& input = *InputBlock;
+    return tree.DecodeSymbolWith([&input] { return input.ReadBit() != 0; });
+}
+}  // namespace
+
 std::uint8_t GetCodedByte()
 {
-    return MoveToFront->Decode(static_cast<std::uint8_t>(SymbolTree->DecodeSymbol()));
+    return MoveToFront->Decode(static_cast<std::uint8_t>(DecodeFromInput(*SymbolTree)));
 }
 
 std::uint32_t GetCodedRunLength()
 {
     if (InputBlock->ReadBit() == 0)
         return 0;
-    std::uint32_t n = (RunTree->DecodeSymbol() & 15u) + 1;
+    std::uint32_t n = (DecodeFromInput(*RunTree) & 15u) + 1;
     if (n > 15)
-        n += RunExtensionTree->DecodeSymbol();
+        n += DecodeFromInput(*RunExtensionTree);
     return n;
 }
 

@@ -43,6 +43,10 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime);
 // Win32 attribute bits, applied as far as the system has them.
 void SetAttributes(const std::string& path, std::uint32_t attributes);
 
+// Memory: a hint that area is read at random positions over and over, so
+// the system may back it with large pages. Nothing happens where it can't.
+void AdviseRandomAccess(void* area, std::size_t bytes);
+
 // Path handling.
 char PathSeparator();
 // A stored file name (Windows-1252) as the file system wants it.

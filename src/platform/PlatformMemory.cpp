@@ -192,6 +192,8 @@ void SetAttributes(const std::string& path, std::uint32_t attributes) {
     found->second.attributesSet = true;
 }
 
+void AdviseRandomAccess(void*, std::size_t) {}
+
 char PathSeparator() {
     return '/';
 }

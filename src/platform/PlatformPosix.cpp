@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -305,6 +306,15 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     }
     const timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
     ::futimens(descriptor, times);
+}
+
+void AdviseRandomAccess(void* area, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    ::madvise(area, bytes, MADV_HUGEPAGE);
+#else
+    (void)area;
+    (void)bytes;
+#endif
 }
 
 void SetAttributes(const std::string& path, std::uint32_t attributes) {

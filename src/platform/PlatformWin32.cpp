@@ -191,6 +191,8 @@ void SetAttributes(const std::string& path, std::uint32_t attributes) {
     SetFileAttributesA(path.c_str(), attributes);
 }
 
+void AdviseRandomAccess(void*, std::size_t) {}
+
 char PathSeparator() {
     return '\\';
 }

@@ -1,7 +1,18 @@
 #include "UnBWTUnit.h"
 
+#include <cstddef>
+#include <new>
+
 namespace {
 void NothingWritten() {}
+
+// Large link areas start on a 2 MiB boundary, so that the system can back
+// them with large pages: the walk reads them at random.
+std::align_val_t LinkAlignment(std::size_t bytes)
+{
+    constexpr std::size_t Large = std::size_t{1} << 21;
+    return std::align_val_t{bytes >= Large ? Large : alignof(std::uint32_t)};
+}
 }  // namespace
 
 TBWTransform* TBWTransform::Create(std::uint32_t capacity)
@@ -31,7 +42,7 @@ void TBWTransform::Init(std::uint32_t capacity)
     OnByteWritten = NothingWritten;
     LinkBytes = 4 * (capacity + 1);
     // Entries are written before they are read, block by block.
-    Links = new std::uint32_t[capacity + 1];
+    Links = static_cast<std::uint32_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
 }
 
 void TBWTransform::Release()
@@ -39,7 +50,7 @@ void TBWTransform::Release()
     if (Flags & 0x80) {
         Status = 194;
     } else {
-        delete[] Links;
+        ::operator delete[](Links, LinkAlignment(LinkBytes));
         Links = nullptr;
         Status = 0;
     }

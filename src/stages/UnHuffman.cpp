@@ -75,28 +75,35 @@ void THuffmanTree::PropagateWeights(std::uint32_t m)
 
 void THuffmanTree::UpdateTree(std::uint32_t k)
 {
-    ++Weight[k];
-    PropagateWeights(k);
+    std::uint32_t* const weight = Weight;
+    std::uint32_t* const parent = Parent;
+    std::uint32_t* const left = Left;
+    std::uint32_t* const right = Right;
 
     // Climb from the leaf; a node heavier than its uncle (strictly) changes
-    // places with it, and the level it left is not examined again.
+    // places with it, and the level it left is not examined again. Each node
+    // on the way is recomputed from its children once nothing below it can
+    // change any more: the same weights as propagating to the root after the
+    // increment and after every exchange, with one pass instead of many.
+    ++weight[k];
     std::uint32_t m = k;
-    do {
-        const std::uint32_t p = Parent[m];
+    while (m != 1) {
+        const std::uint32_t p = parent[m];
         if (p != 1) {
-            const std::uint32_t g = Parent[p];
-            const bool pIsLeft = Left[g] == p;
-            const std::uint32_t u = pIsLeft ? Right[g] : Left[g];
-            if (Weight[m] > Weight[u]) {
-                (pIsLeft ? Right[g] : Left[g]) = m;
-                (Left[p] == m ? Left[p] : Right[p]) = u;
-                Parent[m] = g;
-                Parent[u] = p;
-                PropagateWeights(u);
+            const std::uint32_t g = parent[p];
+            const bool pIsLeft = left[g] == p;
+            const std::uint32_t u = pIsLeft ? right[g] : left[g];
+            if (weight[m] > weight[u]) {
+                (pIsLeft ? right[g] : left[g]) = m;
+                (left[p] == m ? left[p] : right[p]) = u;
+                parent[m] = g;
+                parent[u] = p;
+                weight[p] = weight[left[p]] + weight[right[p]];
             }
         }
-        m = Parent[m];
-    } while (m != 1);
+        m = parent[m];
+        weight[m] = weight[left[m]] + weight[right[m]];
+    }
 
     const std::uint32_t n = SymbolCount;
     if (Weight[1] >= WeightLimit + n) {

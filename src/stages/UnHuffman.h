@@ -30,12 +30,19 @@ public:
     void Done() { Release(); }
     void Release();
 
-    std::uint32_t DecodeSymbol()
+    std::uint32_t DecodeSymbol() { return DecodeSymbolWith(OnReadBit); }
+
+    // DecodeSymbol with the bit source given directly, so that a caller on a
+    // hot path can have it inlined instead of calling through OnReadBit.
+    template <typename BitSource>
+    std::uint32_t DecodeSymbolWith(BitSource&& readBit)
     {
         const std::uint32_t n = SymbolCount;
+        const std::uint32_t* const left = Left;
+        const std::uint32_t* const right = Right;
         std::uint32_t k = 1;
         while (k < n)
-            k = OnReadBit() ? Right[k] : Left[k];
+            k = readBit() ? right[k] : left[k];
         UpdateTree(k);
         Status = 0;
         return k - n;
