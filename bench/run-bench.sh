@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# Decompression benchmark: untwx -i / -e against bzip2 -d on the same bytes.
+# Usage: bench/run-bench.sh [options] [RUNS]      (RUNS defaults to 5)
+# See bench/README.md for what is measured and how to read the table.
+set -euo pipefail
+
+SCRIPT_DIR=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
+REPO=$(cd -- "$SCRIPT_DIR/.." && pwd)
+
+CORPUS_BYTES=50000000
+PAUSE_S=5            # untwx sleeps this long at the end of every run
+CODES=(64 8)         # block-size codes: 2 MiB and 256 KiB blocks
+
+RUNS=5
+BIG=0
+BIG_RUNS=1
+BUILD_DIR="$REPO/build-bench"
+WORK_DIR=""
+KEEP=0
+
+usage() {
+  cat <<EOF
+usage: $(basename "$0") [options] [RUNS]
+  RUNS              measured runs per command (default 5)
+  --big             also check that untwx -i needs no more memory on a corpus ten times as big
+  --big-runs N      runs of the big listing (default 1)
+  --corpus-bytes N  size of each corpus (default 50000000; the big one is ten times that),
+                    for a quick try of the script only
+  --build-dir DIR   build folder (default: build-bench/ in the repository)
+  --work-dir DIR    folder for corpora, archives and outputs (default: a new temporary folder)
+  --keep            keep the work folder
+EOF
+}
+
+die() { echo "run-bench: $*" >&2; exit 1; }
+note() { echo "== $*" >&2; }
+absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+
+while (($#)); do
+  case $1 in
+    --big) BIG=1 ;;
+    --corpus-bytes) [[ ${2-} =~ ^[1-9][0-9]*$ ]] || die "--corpus-bytes needs a positive number"; CORPUS_BYTES=$2; shift ;;
+    --big-runs) [[ ${2-} =~ ^[1-9][0-9]*$ ]] || die "--big-runs needs a positive number"; BIG_RUNS=$2; shift ;;
+    --build-dir) [[ -n ${2-} ]] || die "--build-dir needs a folder"; BUILD_DIR=$(absolute "$2"); shift ;;
+    --work-dir) [[ -n ${2-} ]] || die "--work-dir needs a folder"; WORK_DIR=$(absolute "$2"); shift ;;
+    --keep) KEEP=1 ;;
+    -h|--help) usage; exit 0 ;;
+    -*) usage >&2; exit 2 ;;
+    *) [[ $1 =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number, not '$1'"; RUNS=$1 ;;
+  esac
+  shift
+done
+
+BIG_BYTES=$((CORPUS_BYTES * 10))
+
+# --- 1. tools and build ------------------------------------------------------
+
+missing=()
+command -v bzip2 >/dev/null || missing+=(bzip2)
+command -v cmake >/dev/null || missing+=(cmake)
+command -v ninja >/dev/null || missing+=(ninja-build)
+command -v g++ >/dev/null || missing+=(g++)
+# twxwrite sorts with libdivsufsort.
+[[ -e /usr/include/divsufsort.h ]] || missing+=(libdivsufsort-dev)
+if ((${#missing[@]})); then
+  ((EUID == 0)) || die "missing packages: ${missing[*]} (run as root to install them)"
+  note "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update >&2
+  apt-get install -y --no-install-recommends "${missing[@]}" >&2
+fi
+
+note "building untwx, twxwrite and measure (Release) in $BUILD_DIR"
+cmake -S "$SCRIPT_DIR" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
+cmake --build "$BUILD_DIR" --target untwx twxwrite measure >&2
+UNTWX="$BUILD_DIR/untwx/untwx"
+TWXWRITE="$BUILD_DIR/untwx/tools/twxwrite"
+MEASURE="$BUILD_DIR/measure"
+for tool in "$UNTWX" "$TWXWRITE" "$MEASURE"; do
+  [[ -x $tool ]] || die "build produced no $tool"
+done
+
+# --- 2. corpora and archives -------------------------------------------------
+
+if [[ -z $WORK_DIR ]]; then
+  WORK_DIR=$(mktemp -d "${TMPDIR:-/tmp}/untwx-bench.XXXXXX")
+else
+  mkdir -p "$WORK_DIR"
+fi
+cleanup() { ((KEEP)) || rm -rf -- "$WORK_DIR"; }
+trap cleanup EXIT
+note "work folder $WORK_DIR"
+
+# make_corpus NAME BYTES SOURCE...: the first BYTES bytes of a tar of SOURCE.
+make_corpus() {
+  local file="$WORK_DIR/$1.tar" bytes=$2
+  shift 2
+  note "corpus $(basename "$file"): first $bytes bytes of tar cf - $*"
+  { tar cf - "$@" 2>/dev/null || true; } | head -c "$bytes" >"$file"
+  local got
+  got=$(stat -c %s "$file")
+  ((got == bytes)) || die "$*: only $got bytes to tar, $bytes needed"
+}
+
+CORPORA=(text binaries)
+make_corpus text "$CORPUS_BYTES" /usr/include
+make_corpus binaries "$CORPUS_BYTES" /usr/lib/x86_64-linux-gnu
+((BIG)) && make_corpus big "$BIG_BYTES" /usr/lib/x86_64-linux-gnu
+
+for c in "${CORPORA[@]}"; do
+  for code in "${CODES[@]}"; do
+    note "twxwrite -b $code $c-$code.twx"
+    "$TWXWRITE" -b "$code" "$WORK_DIR/$c-$code.twx" "$WORK_DIR/$c.tar"
+  done
+  note "bzip2 -9 -k $c.tar"
+  bzip2 -9 -k -f "$WORK_DIR/$c.tar"
+done
+if ((BIG)); then
+  note "twxwrite -b 64 big-64.twx"
+  "$TWXWRITE" -b 64 "$WORK_DIR/big-64.twx" "$WORK_DIR/big.tar"
+fi
+
+# --- 3. measurements ---------------------------------------------------------
+
+# Results per key, space-separated, one value per run.
+declare -A CPU WALL RSS
+
+# run_measured KEY OUTPUT COMMAND...: one run, stdin from /dev/null.
+run_measured() {
+  local key=$1 output=$2 line user sys wall rss rc
+  shift 2
+  line=$("$MEASURE" -o "$output" -- "$@" </dev/null) || die "measure failed on: $*"
+  read -r user sys wall rss rc <<<"$line"
+  ((rc == 0)) || die "exit code $rc from: $*"
+  CPU[$key]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }') "
+  WALL[$key]+="$wall "
+  RSS[$key]+="$rss "
+}
+
+# check_same FILE CORPUS WHAT: fail loudly unless FILE holds the corpus.
+check_same() {
+  cmp -s -- "$1" "$2" || die "$3: output differs from $(basename "$2")"
+  note "checked: $3 gives back $(basename "$2") byte for byte"
+}
+
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+FLOOR=$("$MEASURE" -o /dev/null -- true </dev/null | cut -d' ' -f4)
+EXTRACT_DIR="$WORK_DIR/extracted"
+BZ_OUT="$WORK_DIR/bzip2.out"
+
+# All commands take turns within each run, so that a change of load on the
+# machine touches every command alike and the ratios stay comparable.
+for ((run = 1; run <= RUNS; run++)); do
+  note "run $run of $RUNS"
+  for c in "${CORPORA[@]}"; do
+    corpus="$WORK_DIR/$c.tar"
+    run_measured "$c/bz/null" /dev/null bzip2 -dc "$corpus.bz2"
+    rm -f -- "$BZ_OUT"
+    run_measured "$c/bz/file" "$BZ_OUT" bzip2 -dc "$corpus.bz2"
+    ((run == 1)) && check_same "$BZ_OUT" "$corpus" "bzip2 -dc $c.tar.bz2"
+    rm -f -- "$BZ_OUT"
+    for code in "${CODES[@]}"; do
+      archive="$WORK_DIR/$c-$code.twx"
+      run_measured "$c/$code/i" /dev/null "$UNTWX" -i "$archive"
+      rm -rf -- "$EXTRACT_DIR"
+      mkdir -- "$EXTRACT_DIR"
+      run_measured "$c/$code/e" /dev/null "$UNTWX" -e "$archive" "$EXTRACT_DIR"
+      ((run == 1)) && check_same "$EXTRACT_DIR/$c.tar" "$corpus" "untwx -e $c-$code.twx"
+      rm -rf -- "$EXTRACT_DIR"
+    done
+  done
+done
+if ((BIG)); then
+  for ((run = 1; run <= BIG_RUNS; run++)); do
+    note "big listing, run $run of $BIG_RUNS"
+    run_measured "big/64/i" /dev/null "$UNTWX" -i "$WORK_DIR/big-64.twx"
+  done
+fi
+LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- 4. the table ------------------------------------------------------------
+
+# stats VALUES...: median min max
+stats() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
+    END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f\n", m, v[1], v[NR] }'
+}
+# max_mib KIB...: the largest value in MiB
+max_mib() { printf '%s\n' "$@" | sort -g | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+mb() { awk -v n="$(stat -c %s "$1")" 'BEGIN { printf "%.3f", n / 1e6 }'; }
+median_cpu() { local s; s=$(stats ${CPU[$1]}); echo "${s%% *}"; }
+
+FORMAT='%-9s %4s  %-21s %10s %9s %15s %10s %8s %9s %6s\n'
+row() {  # row CORPUS CODE COMMAND KEY ARCHIVE WALL_OFFSET RATIO1 RATIO2
+  local med min max wmed
+  read -r med min max <<<"$(stats ${CPU[$4]})"
+  wmed=$(stats ${WALL[$4]} | awk -v off="$6" '{ printf "%.2f", $1 - off }')
+  # shellcheck disable=SC2059
+  printf "$FORMAT" "$1" "$2" "$3" "$(mb "$5")" "$med" "$min-$max" "$wmed" "$(max_mib ${RSS[$4]})" "$7" "$8"
+}
+
+echo
+echo "untwx decompression benchmark: $RUNS runs per command, $(nproc) CPUs ($(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo))"
+echo "load average before/after: $LOAD_BEFORE / $LOAD_AFTER; peak RSS floor of measure itself: $(awk -v k="$FLOOR" 'BEGIN { printf "%.1f", k / 1024 }') MiB"
+echo "text = first $CORPUS_BYTES bytes of tar /usr/include, binaries = the same of tar /usr/lib/x86_64-linux-gnu$( ((BIG)) && echo ", big = first $BIG_BYTES bytes of the latter")"
+echo "CPU = user+sys s; wall = median s (untwx: minus its ${PAUSE_S} s pause); RSS = peak over the runs;"
+echo "x bzip2 = median CPU of untwx -i / bzip2 -dc >/dev/null, of untwx -e / bzip2 -dc >file; -e/-i = untwx -e / untwx -i"
+echo
+# shellcheck disable=SC2059
+printf "$FORMAT" corpus code command "archive MB" "CPU med" "CPU min-max" "wall med" "RSS MiB" "x bzip2" "-e/-i"
+for c in "${CORPORA[@]}"; do
+  row "$c" - "bzip2 -dc >/dev/null" "$c/bz/null" "$WORK_DIR/$c.tar.bz2" 0 - -
+  row "$c" - "bzip2 -dc >file" "$c/bz/file" "$WORK_DIR/$c.tar.bz2" 0 - -
+  for code in "${CODES[@]}"; do
+    i=$(median_cpu "$c/$code/i")
+    e=$(median_cpu "$c/$code/e")
+    row "$c" "$code" "untwx -i" "$c/$code/i" "$WORK_DIR/$c-$code.twx" "$PAUSE_S" \
+      "$(ratio "$i" "$(median_cpu "$c/bz/null")")" -
+    row "$c" "$code" "untwx -e" "$c/$code/e" "$WORK_DIR/$c-$code.twx" "$PAUSE_S" \
+      "$(ratio "$e" "$(median_cpu "$c/bz/file")")" "$(ratio "$e" "$i")"
+  done
+done
+if ((BIG)); then
+  row "big" 64 "untwx -i" "big/64/i" "$WORK_DIR/big-64.twx" "$PAUSE_S" - -
+  small=$(printf '%s\n' ${RSS[binaries/64/i]} | sort -g | tail -n 1)
+  large=$(printf '%s\n' ${RSS[big/64/i]} | sort -g | tail -n 1)
+  prefix="binaries is the first tenth of big"
+  cmp -s -n "$CORPUS_BYTES" -- "$WORK_DIR/binaries.tar" "$WORK_DIR/big.tar" || prefix="binaries is NOT the start of big"
+  # Constant means: within 2 MiB, as page-cache and allocator noise allow.
+  verdict=$(awk -v s="$small" -v l="$large" 'BEGIN { d = l - s; print (d <= 2048 && d >= -2048) ? "constant" : "NOT constant" }')
+  echo
+  echo "memory: untwx -i, code 64, peak RSS $(max_mib "$small") MiB on binaries ($(mb "$WORK_DIR/binaries.tar") MB) vs $(max_mib "$large") MiB on big ($(mb "$WORK_DIR/big.tar") MB): $verdict ($prefix)"
+fi
