@@ -277,11 +277,10 @@ bool GetInputBit()
 }
 
 namespace {
-// The trees' bit source, GetInputBit, inlined into their decoding loops.
+// The trees read InputBlock's bits, as through GetInputBit, without a call per bit.
 std::uint32_t DecodeFromInput(THuffmanTree& tree)
 {
-    TBlock& input = *InputBlock;
-    return tree.DecodeSymbolWith([&input] { return input.ReadBit() != 0; });
+    return tree.DecodeSymbolFrom(*InputBlock);
 }
 }  // namespace
 

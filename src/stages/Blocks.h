@@ -46,6 +46,42 @@ public:
         return static_cast<std::uint8_t>((Data[Cursor] >> BitIndex++) & 1u);
     }
 
+    // Reads bits one at a time and hands each to next(bit) until it returns
+    // false: the same bits and the same final state as that many ReadBit
+    // calls, with the reading position kept in registers between refills.
+    template <typename Next>
+    void ReadBitsWhile(Next&& next)
+    {
+        const std::uint8_t* data = Data;
+        std::uint32_t cursor = Cursor;
+        std::uint32_t used = UsedLength;
+        unsigned bitIndex = BitIndex;
+        bool more;
+        bool refilled;
+        do {
+            if (bitIndex > 7) {
+                bitIndex = 0;
+                ++cursor;
+            }
+            refilled = cursor >= used;
+            if (!refilled) {
+                more = next((data[cursor] >> bitIndex++) & 1u);
+            } else {
+                Cursor = cursor;
+                BitIndex = static_cast<std::uint8_t>(bitIndex);
+                more = next(ReadBit());
+                data = Data;
+                cursor = Cursor;
+                used = UsedLength;
+                bitIndex = BitIndex;
+            }
+        } while (more);
+        Cursor = cursor;
+        BitIndex = static_cast<std::uint8_t>(bitIndex);
+        if (!refilled)
+            Status = 0;
+    }
+
     std::uint8_t ReadByte()
     {
         // Whole byte at an aligned position: the same state as eight ReadBit calls.

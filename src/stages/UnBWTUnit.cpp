@@ -1,6 +1,7 @@
 #include "UnBWTUnit.h"
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -40,9 +41,9 @@ void TBWTransform::Init(std::uint32_t capacity)
     Length = capacity;
     Capacity = capacity;
     OnByteWritten = NothingWritten;
-    LinkBytes = 4 * (capacity + 1);
+    LinkBytes = 3 * capacity + 3;
     // Entries are written before they are read, block by block.
-    Links = static_cast<std::uint32_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
+    Links = static_cast<std::uint8_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
 }
 
 void TBWTransform::Release()
@@ -76,7 +77,7 @@ void TBWTransform::Inverse(std::uint32_t primaryIndex)
         return;
     }
     const std::uint8_t* const input = Input;
-    std::uint32_t* const links = Links;
+    std::uint8_t* const links = Links;
 
     // Starting position of each byte value among the sorted bytes.
     std::uint32_t start[256] = {};
@@ -88,29 +89,32 @@ void TBWTransform::Inverse(std::uint32_t primaryIndex)
         c = total;
         total += count;
     }
-    // Entry j holds the position it links to (upper bits) and the input byte
-    // at j (low byte), so the walk touches one entry per output byte. Every
-    // entry 0..n-1 receives exactly one position 0..n-1.
+    // Every entry 0..n-1 receives exactly one position 0..n-1.
     for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint8_t b = input[i];
-        links[start[b]++] = i << 8;
+        std::uint8_t* const entry = links + 3 * std::size_t{start[input[i]]++};
+        entry[0] = static_cast<std::uint8_t>(i);
+        entry[1] = static_cast<std::uint8_t>(i >> 8);
+        entry[2] = static_cast<std::uint8_t>(i >> 16);
     }
-    for (std::uint32_t j = 0; j < n; ++j)
-        links[j] |= input[j];
 
+    // The entry and the input byte at j are read together, so their two
+    // memory accesses overlap.
+    const auto linkAt = [links](std::uint32_t j) {
+        std::uint32_t e;
+        std::memcpy(&e, links + 3 * std::size_t{j}, sizeof e);
+        return e & 0xFFFFFFu;
+    };
     std::uint8_t* const output = Output;
     std::uint32_t j = primaryIndex;
     if (OnByteWritten == NothingWritten || OnByteWritten == nullptr) {
         for (std::uint32_t i = 0; i < n; ++i) {
-            const std::uint32_t e = links[j];
-            output[i] = static_cast<std::uint8_t>(e);
-            j = e >> 8;
+            output[i] = input[j];
+            j = linkAt(j);
         }
     } else {
         for (std::uint32_t i = 0; i < n; ++i) {
-            const std::uint32_t e = links[j];
-            output[i] = static_cast<std::uint8_t>(e);
-            j = e >> 8;
+            output[i] = input[j];
+            j = linkAt(j);
             OnByteWritten();
         }
     }

@@ -14,9 +14,9 @@ public:
     std::uint32_t Length = 0;
     std::uint32_t Capacity = 0;
     std::uint32_t LinkBytes = 0;
-    // Capacity + 1 entries of 4 bytes; each holds a link position (upper 24
-    // bits) and the input byte at that position (lower 8 bits).
-    std::uint32_t* Links = nullptr;
+    // Capacity + 1 entries of 3 bytes, each a position, least significant
+    // byte first; the spare entry lets the last one be read as 4 bytes.
+    std::uint8_t* Links = nullptr;
     std::uint8_t Status = 0;        // 0, 190, 191, 193, 194, 195
     const std::uint8_t* Input = nullptr;
     std::uint8_t* Output = nullptr;

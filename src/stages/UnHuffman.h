@@ -9,6 +9,17 @@ using TReadBitFunc = bool (*)();
 using TRescaleProc = void (*)();
 
 class THuffmanTree {
+    // OnReadBit as a bit source for DecodeSymbolFrom.
+    struct HookBits {
+        TReadBitFunc read;
+        template <typename Next>
+        void ReadBitsWhile(Next&& next)
+        {
+            while (next(read() ? 1u : 0u)) {
+            }
+        }
+    };
+
 public:
     static constexpr std::uint32_t MaxSymbols = 0x20001;
 
@@ -30,19 +41,26 @@ public:
     void Done() { Release(); }
     void Release();
 
-    std::uint32_t DecodeSymbol() { return DecodeSymbolWith(OnReadBit); }
+    std::uint32_t DecodeSymbol()
+    {
+        HookBits bits{OnReadBit};
+        return DecodeSymbolFrom(bits);
+    }
 
-    // DecodeSymbol with the bit source given directly, so that a caller on a
-    // hot path can have it inlined instead of calling through OnReadBit.
+    // DecodeSymbol with the bits taken from a source that offers
+    // ReadBitsWhile(next) (a TBlock), so that a hot caller needs no call
+    // through OnReadBit per bit.
     template <typename BitSource>
-    std::uint32_t DecodeSymbolWith(BitSource&& readBit)
+    std::uint32_t DecodeSymbolFrom(BitSource& bits)
     {
         const std::uint32_t n = SymbolCount;
         const std::uint32_t* const left = Left;
         const std::uint32_t* const right = Right;
         std::uint32_t k = 1;
-        while (k < n)
-            k = readBit() ? right[k] : left[k];
+        bits.ReadBitsWhile([&k, n, left, right](unsigned bit) {
+            k = bit ? right[k] : left[k];
+            return k < n;
+        });
         UpdateTree(k);
         Status = 0;
         return k - n;
