@@ -1,0 +1,238 @@
+#include "ChildProcess.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// A bare command name is looked up in PATH here, so that the child needs no search.
+std::string ResolveCommand(const std::string& command)
+{
+    if (command.find('/') != std::string::npos)
+        return command;
+    const std::string path = Variable("PATH");
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(':', start), path.size());
+        const std::string folder = end > start ? path.substr(start, end - start) : std::string(".");
+        const std::string candidate = folder + "/" + command;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    throw std::runtime_error("runner not found in PATH: " + command);
+}
+
+std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides)
+{
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        const std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const auto& [key, value] : overrides)
+            replaced = replaced || key == name;
+        if (!replaced)
+            result.push_back(text);
+    }
+    for (const auto& [key, value] : overrides)
+        result.push_back(key + "=" + value);
+    return result;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (auto& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe()
+    {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe2 failed");
+        read = ends[0];
+        write = ends[1];
+    }
+};
+
+void CloseIfOpen(int& descriptor)
+{
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
+}
+
+void SetNonBlocking(int descriptor)
+{
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+}
+
+// Reads what is available; closes the descriptor at end of input.
+void ReadAvailable(int& descriptor, std::string& sink)
+{
+    char buffer[65536];
+    while (descriptor >= 0) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got > 0) {
+            sink.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0) {
+            CloseIfOpen(descriptor);
+        } else if (errno != EINTR) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                CloseIfOpen(descriptor);
+            return;
+        }
+    }
+}
+
+int ExitCodeOf(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+std::string ProgramUnderTest()
+{
+    const std::string configured = Variable("UNTWX_EXE");
+    return configured.empty() ? std::string(UNTWX_NATIVE_EXE) : configured;
+}
+
+// A Windows executable on this system cannot start without Wine, so it is
+// the runner when none is named.
+std::string ProgramRunner()
+{
+    const std::string configured = Variable("UNTWX_RUNNER");
+    if (!configured.empty())
+        return configured;
+    const std::string program = ProgramUnderTest();
+    const bool windowsExecutable = program.ends_with(".exe") || program.ends_with(".EXE");
+    return windowsExecutable ? std::string("wine") : std::string();
+}
+
+bool RunsUnderWine()
+{
+    return ProgramRunner().find("wine") != std::string::npos;
+}
+
+ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limit)
+{
+    std::vector<std::string> argumentTexts;
+    const std::string runner = ProgramRunner();
+    if (!runner.empty())
+        argumentTexts.push_back(ResolveCommand(runner));
+    argumentTexts.push_back(ProgramUnderTest());
+    for (const auto& argument : request.arguments)
+        argumentTexts.push_back(argument);
+    std::vector<std::pair<std::string, std::string>> settings = request.environment;
+    if (RunsUnderWine() && Variable("WINEDEBUG").empty())
+        settings.insert(settings.begin(), {"WINEDEBUG", "-all"});
+    std::vector<std::string> environmentTexts = ChildEnvironment(settings);
+    std::vector<char*> argv = Pointers(argumentTexts);
+    std::vector<char*> envp = Pointers(environmentTexts);
+    const std::string directory = request.workingDirectory.string();
+
+    Pipe input, output, errors;
+    const Clock::time_point start = Clock::now();
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        // Only async-signal-safe calls from here on.
+        if (::dup2(input.read, 0) < 0 || ::dup2(output.write, 1) < 0 || ::dup2(errors.write, 2) < 0)
+            ::_exit(126);
+        if (!directory.empty() && ::chdir(directory.c_str()) != 0)
+            ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+
+    CloseIfOpen(input.read);
+    CloseIfOpen(output.write);
+    CloseIfOpen(errors.write);
+    ::signal(SIGPIPE, SIG_IGN);
+    SetNonBlocking(input.write);
+    SetNonBlocking(output.read);
+    SetNonBlocking(errors.read);
+
+    ChildResult result;
+    std::size_t inputSent = 0;
+    if (request.input.empty())
+        CloseIfOpen(input.write);
+    bool exited = false;
+    int status = 0;
+    // Helpers the child starts (a Wine server, say) may keep the output pipes
+    // open after the child has gone, so the child's exit ends the capture.
+    while (!exited) {
+        pollfd watched[3];
+        nfds_t count = 0;
+        if (output.read >= 0)
+            watched[count++] = {output.read, POLLIN, 0};
+        if (errors.read >= 0)
+            watched[count++] = {errors.read, POLLIN, 0};
+        if (input.write >= 0)
+            watched[count++] = {input.write, POLLOUT, 0};
+        ::poll(watched, count, 20);
+
+        ReadAvailable(output.read, result.output);
+        ReadAvailable(errors.read, result.errors);
+        while (input.write >= 0 && inputSent < request.input.size()) {
+            const ssize_t sent =
+                ::write(input.write, request.input.data() + inputSent, request.input.size() - inputSent);
+            if (sent > 0)
+                inputSent += static_cast<std::size_t>(sent);
+            else if (sent < 0 && errno == EINTR)
+                continue;
+            else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            else
+                CloseIfOpen(input.write);
+        }
+        if (input.write >= 0 && inputSent == request.input.size())
+            CloseIfOpen(input.write);
+
+        const pid_t ended = ::waitpid(child, &status, WNOHANG);
+        if (ended == child) {
+            exited = true;
+        } else if (Clock::now() - start > limit) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            exited = true;
+            status = -1;
+        }
+    }
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    ReadAvailable(output.read, result.output);
+    ReadAvailable(errors.read, result.errors);
+    CloseIfOpen(input.write);
+    CloseIfOpen(output.read);
+    CloseIfOpen(errors.read);
+    result.exitCode = status == -1 ? -1 : ExitCodeOf(status);
+    return result;
+}

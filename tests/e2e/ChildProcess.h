@@ -1,0 +1,36 @@
+// Runs the program under test as a child process and captures what it does.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct ChildRequest {
+    std::vector<std::string> arguments;  // after the program name; empty entries are passed as they are
+    std::string input;                   // whole standard input; end of input follows it
+    std::filesystem::path workingDirectory;
+    // Set on top of the inherited environment, replacing variables of the same name.
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
+struct ChildResult {
+    std::string output;  // standard output, byte for byte
+    std::string errors;  // standard error
+    int exitCode = -1;   // -1 when the child ended through a signal
+    std::chrono::milliseconds elapsed{0};
+};
+
+// The executable under test: UNTWX_EXE when set, else the native build.
+std::string ProgramUnderTest();
+// The runner placed in front of the executable: UNTWX_RUNNER, else Wine for a
+// Windows executable, else none (empty).
+std::string ProgramRunner();
+// True when the Win32 build runs under the Windows emulation layer.
+bool RunsUnderWine();
+
+// Starts the program without a shell and waits for it to end. A child that
+// runs longer than the limit is killed and reported with exit code -1.
+ChildResult RunChild(const ChildRequest& request,
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(120000));

@@ -1,0 +1,307 @@
+// Shared fixture and expected-text builders of the end-to-end tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <clocale>
+#include <locale.h>
+#include <stdlib.h>
+
+#include "ArchiveWriter.h"
+#include "ChildProcess.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Each line followed by CR LF, as the program ends every line.
+inline std::string Crlf(std::initializer_list<std::string_view> lines)
+{
+    std::string text;
+    for (std::string_view line : lines)
+        text.append(line).append("\r\n");
+    return text;
+}
+
+inline std::string Crlf(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text.append(line).append("\r\n");
+    return text;
+}
+
+// Splits at CR LF; a text that ends with CR LF gives no empty last part.
+inline std::vector<std::string> SplitCrlf(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            parts.push_back(text.substr(start));
+            break;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return parts;
+}
+
+inline std::string Pad(std::string text, std::size_t width)
+{
+    if (text.size() < width)
+        text.append(width - text.size(), ' ');
+    return text;
+}
+
+inline std::string RightAligned(std::uint64_t value, std::size_t width)
+{
+    std::string digits = std::to_string(value);
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), ' ');
+    return digits;
+}
+
+inline std::string TwoDigits(int value)
+{
+    std::string digits = std::to_string(value);
+    if (digits.size() < 2)
+        digits.insert(0, 1, '0');
+    return digits;
+}
+
+// Separator the program appends to a target folder.
+inline char FolderSeparator()
+{
+    return RunsUnderWine() ? '\\' : '/';
+}
+
+// Short date with German settings. Wine's German regional data writes day
+// and month without leading zeros; the native locale writes two digits.
+inline std::string GermanDate(int day, int month, int year)
+{
+    if (RunsUnderWine())
+        return std::to_string(day) + "." + std::to_string(month) + "." + std::to_string(year);
+    return TwoDigits(day) + "." + TwoDigits(month) + "." + std::to_string(year);
+}
+
+inline std::string GermanTime(int hour, int minute, int second)
+{
+    return TwoDigits(hour) + ":" + TwoDigits(minute) + ":" + TwoDigits(second);
+}
+
+inline std::uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    return static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(month) << 21 |
+           static_cast<std::uint32_t>(day) << 16 | static_cast<std::uint32_t>(hour) << 11 |
+           static_cast<std::uint32_t>(minute) << 5 | static_cast<std::uint32_t>(second / 2);
+}
+
+inline std::string ColumnHeader()
+{
+    return Pad("Dateiname", 41) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ";
+}
+
+// The four lines before the first row of a listing.
+inline std::string ListingHead(std::uint32_t blockSize)
+{
+    return Crlf({"Blockgroesse: " + std::to_string(blockSize) + " Bytes", "", ColumnHeader(), ""});
+}
+
+inline std::string ListingRow(const std::string& name, const std::string& dateTime, std::uint64_t size,
+                              const std::string& crc)
+{
+    return Pad(name, 41) + " " + dateTime + " " + RightAligned(size, 8) + " " + crc;
+}
+
+inline std::string ExtractionRow(const std::string& name, int dots, bool extracted)
+{
+    return Pad(name, 41) + " .." + std::string(static_cast<std::size_t>(dots), '.') +
+           (extracted ? " extracted" : " failed");
+}
+
+inline std::string StartLine(const std::string& archive, const std::string& folder)
+{
+    return "enpacke das Archiv " + archive + " nach " + folder;
+}
+
+inline std::string ReadErrorLines()
+{
+    return Crlf({"", "Lesefehler! - Disk/Datei zerstoert?"});
+}
+
+inline std::vector<std::string> UsageBlock()
+{
+    return {
+        Pad(" \"UNTWX -i c:\\name.twx\"", 44) + "...um alle Datein in c:\\name.twx",
+        std::string(47, ' ') + "mit detailliert anzuzeigen",
+        "",
+        Pad(" \"UNTWX -e c:\\name.twx  c:\\docs\\\"", 44) + "...um alle Datein in c:\\name.twx",
+        std::string(47, ' ') + "nach c:\\docs\\ zu entpacken",
+        "",
+    };
+}
+
+// The 57-byte archive with one record: abc.txt, "abc", 15.06.2003 12:30:00.
+inline constexpr char SampleName[] = "abc.txt";
+inline constexpr char SampleCrc[] = "352441C2";
+inline constexpr std::uint32_t SampleBlockSize = 32768;
+inline constexpr std::size_t SampleBlockCrcOffset = 25;
+
+inline Bytes ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string ReadText(const fs::path& path)
+{
+    const Bytes bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline Bytes SampleArchive()
+{
+    return ReadBytes(fs::path(UNTWX_TEST_DATA) / "sample.twx");
+}
+
+inline Bytes ToBytes(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+inline WriterRecord Record(std::string name, std::string_view content,
+                           std::uint32_t dateTime = DosDateTime(2003, 12, 24, 23, 59, 58),
+                           std::uint32_t attributes = 0x20)
+{
+    WriterRecord record;
+    record.storedName = std::move(name);
+    record.dateTime = dateTime;
+    record.attributes = attributes;
+    record.content = ToBytes(content);
+    return record;
+}
+
+inline Bytes Archive(const std::vector<WriterRecord>& records, std::uint8_t blockSizeCode = 1)
+{
+    WriterOptions options;
+    options.blockSizeCode = blockSizeCode;
+    return WriteArchive(records, options);
+}
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+inline constexpr char GermanLocale[] = "de_DE.UTF-8";
+
+inline Environment GermanSettings()
+{
+    return {{"LC_ALL", GermanLocale}, {"LANG", GermanLocale}};
+}
+
+inline bool LocaleInstalled(const char* name)
+{
+    const locale_t probe = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0));
+    if (probe == static_cast<locale_t>(0))
+        return false;
+    freelocale(probe);
+    return true;
+}
+
+// A fresh working folder per test; archives and folders are named relative
+// to it, so the same arguments work natively and under Wine.
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/untwx-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        Work = pattern;
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(Work, ignored);
+    }
+
+    void Put(const std::string& name, const Bytes& bytes) const
+    {
+        std::ofstream out(Work / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    // Every run gets UTC and the C locale unless the test sets them otherwise.
+    // Under Wine every run gets the German locale: Wine copies the regional
+    // settings into the prefix's shared registry whenever a process starts
+    // with another locale, so parallel runs with mixed locales read each
+    // other's date and time formats.
+    ChildResult Run(std::vector<std::string> arguments, std::string input = "", Environment environment = {}) const
+    {
+        ChildRequest request;
+        request.arguments = std::move(arguments);
+        request.input = std::move(input);
+        request.workingDirectory = Work;
+        request.environment = {{"TZ", "UTC"}, {"LC_ALL", "C"}, {"LANG", "C"}};
+        if (RunsUnderWine()) {
+            std::erase_if(environment, [](const auto& setting) {
+                return setting.first == "LC_ALL" || setting.first == "LANG";
+            });
+            for (const auto& setting : GermanSettings())
+                environment.push_back(setting);
+        }
+        for (auto& setting : environment) {
+            bool replaced = false;
+            for (auto& present : request.environment) {
+                if (present.first == setting.first) {
+                    present.second = setting.second;
+                    replaced = true;
+                }
+            }
+            if (!replaced)
+                request.environment.push_back(setting);
+        }
+        ChildResult result = RunChild(request);
+        if (!result.errors.empty())
+            std::cout << "standard error of the run:\n" << result.errors << "\n";
+        return result;
+    }
+
+    ChildResult RunGerman(std::vector<std::string> arguments, std::string input = "") const
+    {
+        if (!LocaleInstalled(GermanLocale))
+            ADD_FAILURE() << "the " << GermanLocale << " locale is not generated on this machine";
+        return Run(std::move(arguments), std::move(input), GermanSettings());
+    }
+
+    // Paths of everything below the working folder, relative to it.
+    std::vector<std::string> Tree() const
+    {
+        std::vector<std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(Work))
+            entries.push_back(fs::relative(entry.path(), Work).generic_string());
+        std::sort(entries.begin(), entries.end());
+        return entries;
+    }
+
+    fs::path Work;
+};
+
+}  // namespace e2e

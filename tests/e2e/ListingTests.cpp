@@ -1,0 +1,86 @@
+// "-i" as a user sees it: the table, its German dates, and its pages.
+#include "EndToEnd.h"
+
+namespace e2e {
+namespace {
+
+TEST_F(EndToEndTest, SampleListingShowsGermanDateAndCrc)
+{
+    Put("a.twx", SampleArchive());
+    const ChildResult run = RunGerman({"-i", "a.twx"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, ListingHead(SampleBlockSize) +
+                              Crlf({ListingRow(SampleName, GermanDate(15, 6, 2003) + " 12:30:00", 3, SampleCrc)}));
+}
+
+TEST_F(EndToEndTest, RowFieldsLineUpUnderTheirColumnHeadings)
+{
+    Put("a.twx", Archive({Record("weihnachten.txt", "abc", DosDateTime(2003, 12, 24, 23, 59, 58))}));
+    const ChildResult run = RunGerman({"-i", "a.twx"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    const std::vector<std::string> lines = SplitCrlf(run.output);
+    ASSERT_EQ(lines.size(), 5u) << run.output;
+    const std::string& header = lines[2];
+    const std::string& row = lines[4];
+    EXPECT_EQ(header, ColumnHeader());
+    EXPECT_EQ(row.substr(0, 41), Pad("weihnachten.txt", 41));
+    EXPECT_EQ(row.substr(header.find("Datum"), 10), "24.12.2003");
+    EXPECT_EQ(row.substr(header.find("Zeit"), 8), "23:59:58");
+    const std::size_t sizeEnd = header.find("Groesse") + std::string_view("Groesse").size();
+    EXPECT_EQ(row.substr(sizeEnd - 8, 8), "       3") << "size ends under the end of \"Groesse\"";
+    // The CRC fills the header's last eight columns, around "CRC32".
+    EXPECT_EQ(row.size(), header.size());
+    EXPECT_EQ(row.substr(header.size() - 8), SampleCrc);
+    EXPECT_LE(header.size() - 8, header.find("CRC32"));
+}
+
+std::string NumberedName(int number)
+{
+    return "datei" + TwoDigits(number) + ".txt";
+}
+
+class ListingPages : public EndToEndTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ListingPages, PromptFollowsRowNineteenAndEveryFurtherTwentyThird)
+{
+    const int records = GetParam();
+    std::vector<WriterRecord> list;
+    for (int number = 1; number <= records; ++number)
+        list.push_back(Record(NumberedName(number), "abc"));
+    Put("a.twx", Archive(list));
+    const std::string enter = "\n";
+    const ChildResult run = RunGerman({"-i", "a.twx"}, records >= 42 ? enter + enter : enter);
+
+    std::string expected = ListingHead(SampleBlockSize);
+    for (int number = 1; number <= records; ++number) {
+        expected += Crlf({ListingRow(NumberedName(number), "24.12.2003 23:59:58", 3, SampleCrc)});
+        if (number == 19 || number == 42)
+            expected += "\r\npress enter to continue...";
+    }
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(RecordCounts, ListingPages, ::testing::Values(18, 19, 42),
+                         [](const auto& info) { return std::to_string(info.param) + "Records"; });
+
+TEST_F(EndToEndTest, InvalidStoredDateShowsMarkerAndListingGoesOn)
+{
+    Put("a.twx", Archive({Record("monat0.txt", "abc", DosDateTime(2003, 0, 15, 12, 30, 0)),
+                          Record("stunde24.txt", "", DosDateTime(2003, 12, 24, 24, 0, 0)),
+                          Record("mitternacht.txt", "abc", DosDateTime(2003, 12, 24, 0, 0, 0)),
+                          Record("danach.txt", "abc")}));
+    const ChildResult run = RunGerman({"-i", "a.twx"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, ListingHead(SampleBlockSize) +
+                              Crlf({ListingRow("monat0.txt", "--.--.---- --:--:--", 3, SampleCrc),
+                                    ListingRow("stunde24.txt", "--.--.---- --:--:--", 0, "00000000"),
+                                    ListingRow("mitternacht.txt", "24.12.2003", 3, SampleCrc),
+                                    ListingRow("danach.txt", "24.12.2003 23:59:58", 3, SampleCrc)}));
+}
+
+}  // namespace
+}  // namespace e2e
