@@ -31,4 +31,8 @@ public:
     // Writes Length bytes to Output; every read and write stays within the
     // first Length bytes of Input and Output, for any input and index.
     void Inverse(std::uint32_t primaryIndex);
+
+private:
+    void WalkOneByOne(std::uint32_t primaryIndex);
+    void WalkInLanes(std::uint32_t primaryIndex);
 };
