@@ -33,8 +33,8 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     WeightLimit = 16383;
     Weight = new std::uint32_t[NodeCount + 1];
     Parent = new std::uint32_t[NodeCount + 1];
-    Left = new std::uint32_t[n];
-    Right = new std::uint32_t[n];
+    Left = new std::uint32_t[2 * n];
+    Right = Left + n;
     Weight[0] = Parent[0] = Left[0] = Right[0] = 0;
     // A complete binary tree in heap order, every weight 1.
     for (std::uint32_t i = 1; i <= NodeCount; ++i) {
@@ -56,7 +56,6 @@ void THuffmanTree::Release()
         delete[] Weight;
         delete[] Parent;
         delete[] Left;
-        delete[] Right;
         Weight = Parent = Left = Right = nullptr;
         Status = 0;
     }
@@ -77,8 +76,12 @@ void THuffmanTree::UpdateTree(std::uint32_t k)
 {
     std::uint32_t* const weight = Weight;
     std::uint32_t* const parent = Parent;
-    std::uint32_t* const left = Left;
-    std::uint32_t* const right = Right;
+    // child[x] is Left[x], child[x + n] is Right[x].
+    std::uint32_t* const child = Left;
+    const std::uint32_t n = SymbolCount;
+    const auto recompute = [weight, child, n](std::uint32_t x) {
+        weight[x] = weight[child[x]] + weight[child[x + n]];
+    };
 
     // Climb from the leaf; a node heavier than its uncle (strictly) changes
     // places with it, and the level it left is not examined again. Each node
@@ -91,21 +94,20 @@ void THuffmanTree::UpdateTree(std::uint32_t k)
         const std::uint32_t p = parent[m];
         if (p != 1) {
             const std::uint32_t g = parent[p];
-            const bool pIsLeft = left[g] == p;
-            const std::uint32_t u = pIsLeft ? right[g] : left[g];
+            const std::uint32_t uncleSlot = child[g] == p ? g + n : g;
+            const std::uint32_t u = child[uncleSlot];
             if (weight[m] > weight[u]) {
-                (pIsLeft ? right[g] : left[g]) = m;
-                (left[p] == m ? left[p] : right[p]) = u;
+                child[uncleSlot] = m;
+                child[child[p] == m ? p : p + n] = u;
                 parent[m] = g;
                 parent[u] = p;
-                weight[p] = weight[left[p]] + weight[right[p]];
+                recompute(p);
             }
         }
         m = parent[m];
-        weight[m] = weight[left[m]] + weight[right[m]];
+        recompute(m);
     }
 
-    const std::uint32_t n = SymbolCount;
     if (Weight[1] >= WeightLimit + n) {
         for (std::uint32_t i = 1; i <= NodeCount; ++i)
             Weight[i] >>= 1;

@@ -29,8 +29,8 @@ public:
     // Indexed by node number from 1; slot 0 is spare.
     std::uint32_t* Weight = nullptr;
     std::uint32_t* Parent = nullptr;
-    std::uint32_t* Left = nullptr;
-    std::uint32_t* Right = nullptr;
+    std::uint32_t* Left = nullptr;   // n entries, followed directly by
+    std::uint32_t* Right = nullptr;  // Right's n entries (one allocation)
     std::uint8_t Status = 0;        // 0, 206, 208, 209
     std::uint32_t WeightLimit = 0;
     TRescaleProc OnRescale = nullptr;
@@ -54,11 +54,11 @@ public:
     std::uint32_t DecodeSymbolFrom(BitSource& bits)
     {
         const std::uint32_t n = SymbolCount;
-        const std::uint32_t* const left = Left;
-        const std::uint32_t* const right = Right;
+        // Right is Left + n, so a bit picks the child without a branch.
+        const std::uint32_t* const children = Left;
         std::uint32_t k = 1;
-        bits.ReadBitsWhile([&k, n, left, right](unsigned bit) {
-            k = bit ? right[k] : left[k];
+        bits.ReadBitsWhile([&k, n, children](unsigned bit) {
+            k = children[k + (n & (0u - bit))];
             return k < n;
         });
         UpdateTree(k);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 class Tmsmtf {
 public:
@@ -12,16 +13,18 @@ public:
     void Done() {}
     void Reset();
 
-    // Returns the byte at list position index and moves it to the front.
+    // Returns the byte at list position index and moves it to the front:
+    // the values before it move one position back.
     std::uint8_t Decode(std::uint8_t index)
     {
         const std::uint8_t sym = SymbolAt[index];
-        for (unsigned p = index; p > 0; --p) {
-            const std::uint8_t s = SymbolAt[p - 1];
-            SymbolAt[p] = s;
-            PositionOf[s] = static_cast<std::uint8_t>(p);
-        }
+        if (index == 0)
+            return sym;
+        std::memmove(SymbolAt + 1, SymbolAt, index);
         SymbolAt[0] = sym;
+        // One pass over all values, free of branches so that it vectorises.
+        for (unsigned s = 0; s < 256; ++s)
+            PositionOf[s] = static_cast<std::uint8_t>(PositionOf[s] + (PositionOf[s] < index ? 1 : 0));
         PositionOf[sym] = 0;
         return sym;
     }
