@@ -37,3 +37,13 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     }
     return arguments;
 }
+
+std::vector<std::string> NonEmptyArguments(int argc, char** argv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] != nullptr && argv[i][0] != '\0')
+            arguments.emplace_back(argv[i]);
+    }
+    return arguments;
+}

@@ -10,3 +10,7 @@
 #include <vector>
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// POSIX-style argument vectors: argv[1..] with empty arguments left out, as
+// an empty quoted argument is on Win32.
+std::vector<std::string> NonEmptyArguments(int argc, char** argv);

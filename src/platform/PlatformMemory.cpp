@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/CommandLine.h"
 #include "platform/DosDateTime.h"
 #include "platform/MemoryPlatform.h"
 #include "platform/Platform.h"
@@ -76,13 +77,7 @@ using memory::TheState;
 void StartUp() {}
 
 std::vector<std::string> Arguments(int argc, char** argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i] != nullptr && argv[i][0] != '\0') {
-            arguments.emplace_back(argv[i]);
-        }
-    }
-    return arguments;
+    return NonEmptyArguments(argc, argv);
 }
 
 void WriteText(std::string_view text) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/CodePage.h"
+#include "platform/CommandLine.h"
 #include "platform/DosDateTime.h"
 
 namespace platform {
@@ -161,13 +162,7 @@ void StartUp() {
 }
 
 std::vector<std::string> Arguments(int argc, char** argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i] != nullptr && argv[i][0] != '\0') {
-            arguments.emplace_back(argv[i]);
-        }
-    }
-    return arguments;
+    return NonEmptyArguments(argc, argv);
 }
 
 void WriteText(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ArchiveWriter.h"
+#include "TestRecords.h"
 #include "stages/Blocks.h"
 #include "stages/CRCs.h"
 #include "stages/RLEs.h"
@@ -18,25 +19,6 @@
 #include "stages/msmtf.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes FromText(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-// Bit-by-bit CRC-32, independent of the table-driven one under test.
-std::uint32_t ReferenceCrc32(const Bytes& data)
-{
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t byte : data) {
-        crc ^= byte;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc >> 1) ^ ((crc & 1u) ? 0xEDB88320u : 0u);
-    }
-    return ~crc;
-}
 
 // Bytes with no two neighbours equal, so they hold no runs at all.
 Bytes RunFreeBytes(std::size_t n, std::uint32_t seed)
@@ -428,7 +410,7 @@ TEST(ArchiveWriterHeader, BlockSizeCodesOutsideOneToSixtyFourAreRefused)
 
 TEST(ArchiveWriterSample, OneRecordGivesTheKnown57ByteArchive)
 {
-    const WriterRecord record{"abc.txt", 0x2ECF63C0, 0x20, FromText("abc")};
+    const WriterRecord record{"abc.txt", 0x2ECF63C0, 0x20, Text("abc")};
     const Bytes expected = {
         0x54, 0x57, 0x4C, 0x58, 0x89, 0x00, 0x00, 0x00, 0x00, 0x00, 0xB3, 0xE4, 0x7D, 0x88, 0x51, 0x5A,
         0x01, 0x4A, 0x00, 0x00, 0x00, 0x37, 0x00, 0x00, 0x00, 0x18, 0x79, 0x61, 0x61, 0xC6, 0x80, 0x8C,
@@ -439,7 +421,7 @@ TEST(ArchiveWriterSample, OneRecordGivesTheKnown57ByteArchive)
 
 TEST(ArchiveWriterSample, SampleBlockFieldsAndSecondStageCode)
 {
-    const WriterRecord record{"abc.txt", 0x2ECF63C0, 0x20, FromText("abc")};
+    const WriterRecord record{"abc.txt", 0x2ECF63C0, 0x20, Text("abc")};
     Bytes block = BuildDecodedStream({record});
     block.resize(BlockSizeUnit, 0);
 
@@ -465,7 +447,7 @@ TEST(ArchiveWriterSample, SampleBlockFieldsAndSecondStageCode)
 TEST(ArchiveWriterStream, RecordsAreLaidOutFieldByFieldThenTheEndMark)
 {
     const std::vector<WriterRecord> records = {
-        {"a\\b.txt", 0x01020304, 0x21, FromText("xyz")},
+        {"a\\b.txt", 0x01020304, 0x21, Text("xyz")},
         {"e", 0xA0B0C0D0, 0x80, {}},
     };
     const Bytes expected = {
@@ -569,7 +551,7 @@ TEST(ArchiveWriterHuffman, SkewedSymbolStreamsDecodeThroughRescales)
 TEST(ArchiveWriterTransform, KnownTransformsAndPrimaryIndexes)
 {
     std::uint32_t index = 99;
-    EXPECT_EQ(Transform(FromText("banana"), index), FromText("nnbaaa"));
+    EXPECT_EQ(Transform(Text("banana"), index), Text("nnbaaa"));
     EXPECT_EQ(index, 2u);
 
     Bytes counting(40);
@@ -580,8 +562,8 @@ TEST(ArchiveWriterTransform, KnownTransformsAndPrimaryIndexes)
     EXPECT_EQ(Transform(counting, index), expected);
     EXPECT_EQ(index, 1u);
 
-    EXPECT_EQ(Transform(FromText("abracadabra-abracadabra-abracadabra!"), index),
-              FromText("aaarrrddd--!rrrcccaaaaaaaaaaaabbbbbb"));
+    EXPECT_EQ(Transform(Text("abracadabra-abracadabra-abracadabra!"), index),
+              Text("aaarrrddd--!rrrcccaaaaaaaaaaaabbbbbb"));
     EXPECT_EQ(index, 23u);
 }
 
@@ -716,7 +698,7 @@ TEST(ArchiveWriterTokens, RunTokensCarryTheExtraCopiesAfterEveryFourthEqualByte)
     };
     for (const Case& c : cases) {
         // The run sits between other bytes and again at the very end.
-        Bytes bytes = FromText("xy");
+        Bytes bytes = Text("xy");
         bytes.insert(bytes.end(), c.run, 'r');
         bytes.push_back('z');
         bytes.insert(bytes.end(), c.run, 's');
@@ -861,7 +843,7 @@ TEST(ArchiveWriterRoundTrip, EndMarkAtABlockEndIsLeftOutOnlyOnRequest)
     EXPECT_TRUE(one.stream == BuildDecodedStream(records, false));
 
     // A record that ends elsewhere keeps its end mark with the option set.
-    const std::vector<WriterRecord> shorter = {{"f", 0, 0x20, FromText("abc")}};
+    const std::vector<WriterRecord> shorter = {{"f", 0, 0x20, Text("abc")}};
     EXPECT_EQ(WriteArchive(shorter, options), WriteArchive(shorter, WriterOptions{}));
 }
 

@@ -10,33 +10,14 @@
 
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
+#include "TestRecords.h"
 #include "platform/MemoryPlatform.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using platform::memory::Current;
 
-constexpr std::uint32_t JuneNoonHalf = 0x2ECF63C0;  // 15 June 2003 12:30:00
 constexpr std::uint32_t Block = 32768;
-
-std::uint32_t Crc32(const Bytes& bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t b : bytes) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc ^ 0xFFFFFFFFu;
-}
-
-std::string Hex8(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", value);
-    return text;
-}
 
 std::string Padded(const std::string& text)
 {
@@ -54,31 +35,6 @@ std::string Screen(const std::string& lines, std::uint32_t blockSize = Block)
 {
     return "enpacke das Archiv a.twx nach out/\r\n\r\nBlockgroesse: " + std::to_string(blockSize) + " Bytes\r\n\r\n" +
            lines + "\r\n-done\r\n";
-}
-
-WriterRecord Record(std::string name, Bytes content, std::uint32_t attributes = 0x20,
-                    std::uint32_t dateTime = JuneNoonHalf)
-{
-    WriterRecord record;
-    record.storedName = std::move(name);
-    record.content = std::move(content);
-    record.attributes = attributes;
-    record.dateTime = dateTime;
-    return record;
-}
-
-Bytes Text(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes RandomBytes(std::size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes)
-        b = static_cast<std::uint8_t>(generator());
-    return bytes;
 }
 
 Bytes Extracted(const std::string& path)
@@ -294,7 +250,7 @@ TEST(ExtractionFailures, BlockCrcMismatchStopsInsideTheFileAfterEarlierFilesAreC
     Bytes block1(stream.begin(), stream.begin() + Block);
     Bytes block2(stream.begin() + Block, stream.end());
     block2.resize(Block, 0);
-    const std::uint32_t trueCrc = Crc32(block2);
+    const std::uint32_t trueCrc = ReferenceCrc32(block2);
     const std::uint32_t storedCrc = trueCrc ^ 0x00FF00FFu;
 
     WriterOptions options;

@@ -12,28 +12,15 @@
 
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
+#include "TestRecords.h"
 #include "platform/MemoryPlatform.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 
 // 15 June 2003 12:30:00 in MS-DOS format.
-constexpr std::uint32_t JuneNoonHalf = 0x2ECF63C0;
 constexpr char JuneNoonHalfText[] = "15.06.2003 12:30:00";
 constexpr char InvalidDateText[] = "--.--.---- --:--:--";
-
-// Plain bitwise CRC-32, independent of the program's tables.
-std::uint32_t Crc32(const Bytes& bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t b : bytes) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc ^ 0xFFFFFFFFu;
-}
 
 // CRC-32 of `count` copies of one byte, table-driven for speed.
 std::uint32_t Crc32OfRun(std::uint8_t value, std::uint64_t count)
@@ -49,13 +36,6 @@ std::uint32_t Crc32OfRun(std::uint8_t value, std::uint64_t count)
     for (std::uint64_t i = 0; i < count; ++i)
         crc = table[(crc ^ value) & 0xFFu] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
-}
-
-std::string Hex8(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", value);
-    return text;
 }
 
 std::uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int secondField)
@@ -84,7 +64,7 @@ std::string Row(const std::string& displayName, const std::string& dateTime, std
 
 std::string RowOf(const std::string& name, const Bytes& content)
 {
-    return Row(name, JuneNoonHalfText, content.size(), Crc32(content));
+    return Row(name, JuneNoonHalfText, content.size(), ReferenceCrc32(content));
 }
 
 std::string HeaderLine()
@@ -96,29 +76,6 @@ std::string HeaderLine()
 std::string Preamble(std::uint32_t blockSize)
 {
     return "Blockgroesse: " + std::to_string(blockSize) + " Bytes\r\n\r\n" + HeaderLine() + "\r\n\r\n";
-}
-
-WriterRecord Record(std::string name, Bytes content, std::uint32_t dateTime = JuneNoonHalf)
-{
-    WriterRecord record;
-    record.storedName = std::move(name);
-    record.content = std::move(content);
-    record.dateTime = dateTime;
-    return record;
-}
-
-Bytes Text(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes RandomBytes(std::size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes)
-        b = static_cast<std::uint8_t>(generator());
-    return bytes;
 }
 
 // Compressible but not uniform: repeated words.
@@ -226,7 +183,7 @@ TEST(ListingTable, EmptyFileShowsSizeZeroAndZeroCrc)
     const std::vector<WriterRecord> records{Record("leer.dat", {}), Record("danach.txt", Text("x"))};
     const RunOutcome run = ListInMemory(WriteArchive(records, Code(1)));
     EXPECT_EQ(run.output, Preamble(32768) + Row("leer.dat", JuneNoonHalfText, 0, 0) +
-                              Row("danach.txt", JuneNoonHalfText, 1, Crc32(Text("x"))));
+                              Row("danach.txt", JuneNoonHalfText, 1, ReferenceCrc32(Text("x"))));
     EXPECT_EQ(run.exitCode, 0);
 }
 
@@ -234,8 +191,8 @@ TEST(ListingTable, MidnightShowsTheDateWithoutTime)
 {
     const std::uint32_t midnight = DosDateTime(2003, 6, 15, 0, 0, 0);
     const std::uint32_t oneSecondPast = DosDateTime(2003, 6, 15, 0, 0, 1);
-    const std::vector<WriterRecord> records{Record("mitternacht.txt", Text("abc"), midnight),
-                                            Record("danach.txt", Text("abc"), oneSecondPast)};
+    const std::vector<WriterRecord> records{Record("mitternacht.txt", Text("abc"), 0x20, midnight),
+                                            Record("danach.txt", Text("abc"), 0x20, oneSecondPast)};
     const RunOutcome run = ListInMemory(WriteArchive(records, Code(1)));
     EXPECT_EQ(run.output, Preamble(32768) +
                               "mitternacht.txt                           15.06.2003        3 352441C2\r\n" +
@@ -365,8 +322,8 @@ TEST(ListingDates, InvalidStoredDatesShowTheMarkerAndTheListingGoesOn)
     std::vector<WriterRecord> records;
     std::string expected = Preamble(32768);
     for (const Case& c : cases) {
-        records.push_back(Record(c.name, Text(c.name), c.dateTime));
-        expected += Row(c.name, c.shown, std::string(c.name).size(), Crc32(Text(c.name)));
+        records.push_back(Record(c.name, Text(c.name), 0x20, c.dateTime));
+        expected += Row(c.name, c.shown, std::string(c.name).size(), ReferenceCrc32(Text(c.name)));
     }
     const RunOutcome run = ListInMemory(WriteArchive(records, Code(1)));
     EXPECT_EQ(run.output, expected);
