@@ -35,6 +35,7 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     Parent = new std::uint32_t[NodeCount + 1];
     Left = new std::uint32_t[2 * n];
     Right = Left + n;
+    Path = new std::uint32_t[n];
     Weight[0] = Parent[0] = Left[0] = Right[0] = 0;
     // A complete binary tree in heap order, every weight 1.
     for (std::uint32_t i = 1; i <= NodeCount; ++i) {
@@ -56,7 +57,8 @@ void THuffmanTree::Release()
         delete[] Weight;
         delete[] Parent;
         delete[] Left;
-        Weight = Parent = Left = Right = nullptr;
+        delete[] Path;
+        Weight = Parent = Left = Right = Path = nullptr;
         Status = 0;
     }
     NodeCount = 0;
@@ -74,10 +76,22 @@ void THuffmanTree::PropagateWeights(std::uint32_t m)
 
 void THuffmanTree::UpdateTree(std::uint32_t k)
 {
+    std::uint32_t depth = 0;
+    for (std::uint32_t m = k; m != 1; m = Parent[m])
+        ++depth;
+    std::uint32_t d = depth;
+    for (std::uint32_t m = Parent[k]; d > 0; m = Parent[m])
+        Path[--d] = m;
+    UpdateAlongPath(k, depth);
+}
+
+void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
+{
     std::uint32_t* const weight = Weight;
     std::uint32_t* const parent = Parent;
     // child[x] is Left[x], child[x + n] is Right[x].
     std::uint32_t* const child = Left;
+    const std::uint32_t* const path = Path;
     const std::uint32_t n = SymbolCount;
     const auto recompute = [weight, child, n](std::uint32_t x) {
         weight[x] = weight[child[x]] + weight[child[x + n]];
@@ -88,12 +102,14 @@ void THuffmanTree::UpdateTree(std::uint32_t k)
     // on the way is recomputed from its children once nothing below it can
     // change any more: the same weights as propagating to the root after the
     // increment and after every exchange, with one pass instead of many.
+    // Exchanges never move the leaf's ancestors, so the path stays valid.
     ++weight[k];
     std::uint32_t m = k;
-    while (m != 1) {
-        const std::uint32_t p = parent[m];
-        if (p != 1) {
-            const std::uint32_t g = parent[p];
+    std::uint32_t d = depth;  // depth of m; its parent is path[d - 1]
+    while (d > 0) {
+        const std::uint32_t p = path[d - 1];
+        if (d >= 2) {
+            const std::uint32_t g = path[d - 2];
             const std::uint32_t uncleSlot = child[g] == p ? g + n : g;
             const std::uint32_t u = child[uncleSlot];
             if (weight[m] > weight[u]) {
@@ -102,9 +118,14 @@ void THuffmanTree::UpdateTree(std::uint32_t k)
                 parent[m] = g;
                 parent[u] = p;
                 recompute(p);
+                m = g;
+                d -= 2;
+                recompute(m);
+                continue;
             }
         }
-        m = parent[m];
+        m = p;
+        d -= 1;
         recompute(m);
     }
 

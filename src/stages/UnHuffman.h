@@ -56,12 +56,15 @@ public:
         const std::uint32_t n = SymbolCount;
         // Right is Left + n, so a bit picks the child without a branch.
         const std::uint32_t* const children = Left;
+        std::uint32_t* const path = Path;
         std::uint32_t k = 1;
-        bits.ReadBitsWhile([&k, n, children](unsigned bit) {
+        std::uint32_t depth = 0;
+        bits.ReadBitsWhile([&k, &depth, n, children, path](unsigned bit) {
+            path[depth++] = k;
             k = children[k + (n & (0u - bit))];
             return k < n;
         });
-        UpdateTree(k);
+        UpdateAlongPath(k, depth);
         Status = 0;
         return k - n;
     }
@@ -70,4 +73,11 @@ public:
     void UpdateTree(std::uint32_t k);
     // Recomputes the weights of every ancestor of m up to the root.
     void PropagateWeights(std::uint32_t m);
+
+private:
+    // UpdateTree for leaf k, whose ancestors from the root down are
+    // Path[0..depth-1].
+    void UpdateAlongPath(std::uint32_t k, std::uint32_t depth);
+
+    std::uint32_t* Path = nullptr;  // n entries: the nodes above a leaf
 };
