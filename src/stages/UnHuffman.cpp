@@ -110,7 +110,7 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
         const std::uint32_t p = path[d - 1];
         if (d >= 2) {
             const std::uint32_t g = path[d - 2];
-            const std::uint32_t uncleSlot = child[g] == p ? g + n : g;
+            const std::uint32_t uncleSlot = g + (n & (0u - static_cast<std::uint32_t>(child[g] == p)));
             const std::uint32_t u = child[uncleSlot];
             if (weight[m] > weight[u]) {
                 child[uncleSlot] = m;
