@@ -1,22 +1,21 @@
-// The archive writer against the real decoding stages, wired as the reader wires them.
+// The archive writer against the program's own reader, run on the in-memory
+// platform, and against the decoding stages one by one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <numeric>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ArchiveReader.h"
 #include "ArchiveWriter.h"
+#include "InProcessRun.h"
 #include "TestRecords.h"
-#include "stages/Blocks.h"
-#include "stages/CRCs.h"
-#include "stages/RLEs.h"
-#include "stages/UnBWTUnit.h"
-#include "stages/UnHuffman.h"
-#include "stages/msmtf.h"
+#include "platform/MemoryPlatform.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -137,163 +136,98 @@ private:
     Bytes Output;
 };
 
+// One run of the reader over an archive held in memory.
 struct DecodedArchive {
-    Bytes header;
-    std::vector<BlockFields> fields;  // as read from the stream
-    std::vector<bool> crcMatches;
+    Bytes header;                     // the archive's first HeaderSize bytes
+    std::vector<BlockFields> fields;  // as they stand where the reader takes up each block
+    std::vector<std::uint32_t> lengthsUsed;  // the transform length of each decoded block
+    std::vector<std::uint32_t> crcsComputed; // the CRC the reader computed over each block
     Bytes stream;                     // all decoded blocks laid end to end
-    std::size_t bytesConsumed = 0;    // compressed bytes touched, header included
+    std::size_t bytesConsumed = 0;    // archive bytes the reader touched, header included
+    bool stopped = false;
+    int exitCode = 0;
+    std::string console;              // everything the reader printed
 };
 
-// The reader's block pipeline, built from the stage classes: an input TBlock
-// filled in chunks of BlockSize from the archive, the three trees and the
-// move-to-front list living across blocks, both run-length stages, the
-// inverse transform and the block CRC.
-class StageReader {
-public:
-    StageReader(const Bytes& archive, std::uint32_t blockSize) : Archive(archive), BlockSize(blockSize)
-    {
-        Current = this;
-        Input = TBlock::Create(blockSize);
-        Middle = TBlock::Create(blockSize);
-        Output = TBlock::Create(blockSize);
-        Transform = TBWTransform::Create(blockSize);
-        SymbolTree = THuffmanTree::Create(256);
-        RunTree = THuffmanTree::Create(16);
-        RunExtensionTree = THuffmanTree::Create(256);
-        MoveToFront = Tmsmtf::Create();
-        FirstRle = TRLE::Create(271);
-        SecondRle = TRLE::Create(65535);
+// OpenArchive takes a plain function; the command works on these.
+DecodedArchive Collected;
+const Bytes* ArchiveBytes = nullptr;
+std::size_t DeliveredBytes = 0;  // archive bytes handed to InputBlock so far, header included
 
-        Input->OnFill = [](std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered) {
-            StageReader& r = *Current;
-            std::memset(buffer, 0, capacity);
-            const std::size_t left = r.Archive.size() - r.ReadOffset;
-            if (left == 0)
-                r.ReadPastEnd = true;
-            delivered = static_cast<std::uint32_t>(std::min<std::size_t>(capacity, left));
-            std::memcpy(buffer, r.Archive.data() + r.ReadOffset, delivered);
-            r.ReadOffset += delivered;
-            r.Input->Rewind();
-        };
-        for (THuffmanTree* tree : {SymbolTree, RunTree, RunExtensionTree})
-            tree->OnReadBit = [] { return Current->Input->ReadBit() != 0; };
-        std::fill(std::begin(FirstRle->Threshold), std::end(FirstRle->Threshold), 3);
-        FirstRle->OnGetSymbol = [] { return Current->MoveToFront->Decode(static_cast<std::uint8_t>(Current->SymbolTree->DecodeSymbol())); };
-        FirstRle->OnGetRunLength = [] {
-            StageReader& r = *Current;
-            if (!r.Input->ReadBit())
-                return 0u;
-            std::uint32_t n = (r.RunTree->DecodeSymbol() & 15u) + 1;
-            if (n > 15)
-                n += r.RunExtensionTree->DecodeSymbol();
-            return n;
-        };
-        FirstRle->OnPut = [](std::uint8_t value) { Current->Put(Current->Middle, Current->MiddleCursor, value); };
-        std::fill(std::begin(SecondRle->Threshold), std::end(SecondRle->Threshold), 48);
-        SecondRle->OnGetSymbol = [] { return Current->Take(); };
-        SecondRle->OnGetRunLength = [] {
-            const std::uint32_t low = Current->Take();
-            return low | static_cast<std::uint32_t>(Current->Take()) << 8;
-        };
-        SecondRle->OnPut = [](std::uint8_t value) { Current->Put(Current->Output, Current->OutputCursor, value); };
-        Transform->Input = Middle->Data;
-        Transform->Output = Output->Data;
+// The reader's own fill of InputBlock, counting the bytes it delivers.
+void CountingFill(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count)
+{
+    FillInputBlock(buffer, capacity, count);
+    DeliveredBytes += count;
+}
+
+// Position in the archive, in bits, of the next bit InputBlock gives out.
+std::uint64_t InputBitPosition()
+{
+    const std::uint64_t chunkStart = DeliveredBytes - InputBlock->UsedLength;
+    return (chunkStart + InputBlock->Cursor) * 8 + InputBlock->BitIndex;
+}
+
+// 32 bits least significant first from bit position `at` of the archive.
+std::uint32_t LongWordAt(std::uint64_t at)
+{
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < 32; ++i, ++at) {
+        const std::uint64_t byte = at / 8;
+        if (byte < ArchiveBytes->size() && (((*ArchiveBytes)[byte] >> (at % 8)) & 1u) != 0)
+            value |= 1u << i;
     }
+    return value;
+}
 
-    ~StageReader()
-    {
-        for (TBlock* block : {Input, Middle, Output}) {
-            block->Done();
-            delete block;
-        }
-        Transform->Done();
-        delete Transform;
-        for (THuffmanTree* tree : {SymbolTree, RunTree, RunExtensionTree}) {
-            tree->Done();
-            delete tree;
-        }
-        delete MoveToFront;
-        delete FirstRle;
-        delete SecondRle;
-        Current = nullptr;
+void CollectDecodedBlocks()
+{
+    DeliveredBytes = HeaderSize + InputBlock->UsedLength;
+    InputBlock->OnFill = CountingFill;
+    while (MoreBlocksPending()) {
+        const std::uint64_t at = InputBitPosition();
+        BlockFields fields;
+        fields.length = LongWordAt(at);
+        fields.primaryIndex = LongWordAt(at + 32);
+        fields.crc = LongWordAt(at + 64);
+        Collected.fields.push_back(fields);
+        PullDecodedBlock();
+        Collected.lengthsUsed.push_back(Transform->Length);
+        Collected.crcsComputed.push_back(OutputBlock->CRC->Value());
+        Collected.stream.insert(Collected.stream.end(), OutputBlock->Data, OutputBlock->Data + BlockSize);
     }
-    StageReader(const StageReader&) = delete;
-    StageReader& operator=(const StageReader&) = delete;
+    // The byte under the cursor is the last one read if any of its bits was.
+    Collected.bytesConsumed = DeliveredBytes - InputBlock->UsedLength + InputBlock->Cursor +
+                              (InputBlock->BitIndex > 0 ? 1 : 0);
+}
 
-    DecodedArchive Decode(std::size_t blockCount)
-    {
-        DecodedArchive result;
-        result.header.assign(Archive.begin(), Archive.begin() + static_cast<std::ptrdiff_t>(HeaderSize));
-        ReadOffset = HeaderSize;
-        std::uint32_t delivered = 0;
-        Input->OnFill(Input->Data, Input->Capacity, delivered);
-        Input->SetUsedLength(delivered);
-        for (std::size_t b = 0; b < blockCount; ++b) {
-            BlockFields fields;
-            fields.length = Input->ReadLongWord();
-            fields.primaryIndex = Input->ReadLongWord();
-            fields.crc = Input->ReadLongWord();
-            result.fields.push_back(fields);
-            result.crcMatches.push_back(DecodeBlock(fields));
-            result.stream.insert(result.stream.end(), Output->Data, Output->Data + BlockSize);
-        }
-        const std::size_t chunkStart = ReadOffset - Input->UsedLength;
-        result.bytesConsumed = chunkStart + Input->Cursor + (Input->BitIndex > 0 ? 1 : 0);
-        return result;
+// Runs the reader over the archive as "a.twx" on the in-memory platform and
+// collects every block it decodes, up to a stop if one comes.
+DecodedArchive Decode(const Bytes& archive)
+{
+    platform::memory::Reset();
+    platform::memory::Current().archives["a.twx"] = archive;
+    Collected = DecodedArchive{};
+    Collected.header.assign(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(std::min(HeaderSize, archive.size())));
+    ArchiveBytes = &archive;
+    ArchiveHandle = platform::OpenForReading("a.twx");
+    try {
+        OpenArchive(CollectDecodedBlocks);
+    } catch (const platform::memory::ProcessEnded& ended) {
+        Collected.stopped = true;
+        Collected.exitCode = ended.exitCode;
     }
+    Collected.console = platform::memory::Current().output;
+    platform::Close(ArchiveHandle);
+    ArchiveHandle = platform::InvalidFile;
+    ArchiveBytes = nullptr;
+    return std::move(Collected);
+}
 
-    bool ReadPastEnd = false;
-
-private:
-    void Put(TBlock* block, std::uint32_t& cursor, std::uint8_t value)
-    {
-        if (cursor < BlockSize)
-            block->Data[cursor++] = value;
-    }
-
-    std::uint8_t Take()
-    {
-        return MiddleCursor < BlockSize ? Middle->Data[MiddleCursor++] : 0;
-    }
-
-    bool DecodeBlock(const BlockFields& fields)
-    {
-        Output->Clear();
-        Middle->Clear();
-        MiddleCursor = 0;
-        if (fields.length == 0 || fields.length > BlockSize)
-            return false;
-        FirstRle->Decode(fields.length);
-        Transform->SetLength(fields.length);
-        Transform->Inverse(fields.primaryIndex);
-        if (fields.length < BlockSize) {
-            std::memcpy(Middle->Data, Output->Data, BlockSize);
-            MiddleCursor = 0;
-            OutputCursor = 0;
-            SecondRle->Decode(BlockSize);
-        }
-        Output->ComputeCRC();
-        return Output->CRC->Value() == fields.crc;
-    }
-
-    static inline StageReader* Current = nullptr;
-    const Bytes& Archive;
-    const std::uint32_t BlockSize;
-    std::size_t ReadOffset = 0;
-    std::uint32_t MiddleCursor = 0;
-    std::uint32_t OutputCursor = 0;
-    TBlock* Input;
-    TBlock* Middle;
-    TBlock* Output;
-    TBWTransform* Transform;
-    THuffmanTree* SymbolTree;
-    THuffmanTree* RunTree;
-    THuffmanTree* RunExtensionTree;
-    Tmsmtf* MoveToFront;
-    TRLE* FirstRle;
-    TRLE* SecondRle;
-};
+std::string BlockCrcStopText(const std::string& stored, const std::string& computed)
+{
+    return "BlockCRCFehler! (is:" + stored + " should:" + computed + ") - Abbruch, Datei zerstoert!";
+}
 
 std::uint32_t BlockSizeOf(const WriterOptions& options)
 {
@@ -305,26 +239,34 @@ std::size_t BlockCountFor(std::size_t streamLength, std::uint32_t blockSize)
     return (streamLength + blockSize - 1) / blockSize;
 }
 
-// Writes the stream, decodes it with the stages and checks every block and
-// that the decoder used the archive to its last byte and not beyond.
+// The reader went through the archive without a stop, used it to its last
+// byte and not beyond, and found in every block the fields it decoded by.
+void ExpectCleanRun(const DecodedArchive& decoded, const Bytes& archive)
+{
+    EXPECT_FALSE(decoded.stopped) << "the reader stopped:\n" << decoded.console;
+    EXPECT_EQ(decoded.bytesConsumed, archive.size());
+    ASSERT_EQ(decoded.lengthsUsed.size(), decoded.fields.size());
+    for (std::size_t b = 0; b < decoded.fields.size(); ++b) {
+        EXPECT_EQ(decoded.lengthsUsed[b], decoded.fields[b].length) << "block " << b;
+        EXPECT_EQ(decoded.crcsComputed[b], decoded.fields[b].crc) << "block " << b;
+    }
+}
+
+// Writes the stream, decodes it with the reader and checks every block.
 DecodedArchive RoundTrip(const Bytes& stream, const WriterOptions& options)
 {
     const Bytes archive = WriteArchive(stream, options);
     const std::uint32_t blockSize = BlockSizeOf(options);
-    const std::size_t blocks = BlockCountFor(stream.size(), blockSize);
-    StageReader reader(archive, blockSize);
-    DecodedArchive decoded = reader.Decode(blocks);
-    EXPECT_FALSE(reader.ReadPastEnd);
-    EXPECT_EQ(decoded.bytesConsumed, archive.size());
-    for (std::size_t b = 0; b < blocks; ++b)
-        EXPECT_TRUE(decoded.crcMatches[b]) << "block " << b;
+    DecodedArchive decoded = Decode(archive);
+    ExpectCleanRun(decoded, archive);
+    EXPECT_EQ(BlockSize, blockSize) << "block size taken from the header";
     Bytes padded = stream;
-    padded.resize(blocks * blockSize, 0);
+    padded.resize(BlockCountFor(stream.size(), blockSize) * blockSize, 0);
     EXPECT_TRUE(decoded.stream == padded);
     return decoded;
 }
 
-Bytes Transform(const Bytes& block, std::uint32_t& primaryIndex)
+Bytes ForwardTransform(const Bytes& block, std::uint32_t& primaryIndex)
 {
     Bytes out(block.size());
     BlockSorter sorter;
@@ -551,7 +493,7 @@ TEST(ArchiveWriterHuffman, SkewedSymbolStreamsDecodeThroughRescales)
 TEST(ArchiveWriterTransform, KnownTransformsAndPrimaryIndexes)
 {
     std::uint32_t index = 99;
-    EXPECT_EQ(Transform(Text("banana"), index), Text("nnbaaa"));
+    EXPECT_EQ(ForwardTransform(Text("banana"), index), Text("nnbaaa"));
     EXPECT_EQ(index, 2u);
 
     Bytes counting(40);
@@ -559,10 +501,10 @@ TEST(ArchiveWriterTransform, KnownTransformsAndPrimaryIndexes)
     Bytes expected(40);
     expected[0] = 39;
     std::iota(expected.begin() + 1, expected.end(), 0);
-    EXPECT_EQ(Transform(counting, index), expected);
+    EXPECT_EQ(ForwardTransform(counting, index), expected);
     EXPECT_EQ(index, 1u);
 
-    EXPECT_EQ(Transform(Text("abracadabra-abracadabra-abracadabra!"), index),
+    EXPECT_EQ(ForwardTransform(Text("abracadabra-abracadabra-abracadabra!"), index),
               Text("aaarrrddd--!rrrcccaaaaaaaaaaaabbbbbb"));
     EXPECT_EQ(index, 23u);
 }
@@ -602,7 +544,7 @@ TEST(ArchiveWriterTransform, MatchesPlainRotationSortOnSmallAndPeriodicBlocks)
             expected.push_back(block[(start + n - 1) % n]);
 
         std::uint32_t index = 0;
-        const Bytes transformed = Transform(block, index);
+        const Bytes transformed = ForwardTransform(block, index);
         ASSERT_EQ(transformed, expected) << "round " << round;
         ASSERT_LT(index, n);
         EXPECT_EQ(compare(order[index], 1 % n), 0) << "round " << round;
@@ -629,7 +571,7 @@ TEST(ArchiveWriterTransform, InverseTransformRestoresRandomRepetitiveAndPeriodic
 
     for (const Bytes& block : blocks) {
         std::uint32_t index = 0;
-        const Bytes transformed = Transform(block, index);
+        const Bytes transformed = ForwardTransform(block, index);
         ASSERT_LT(index, block.size());
         Bytes sortedIn = block, sortedOut = transformed;
         std::sort(sortedIn.begin(), sortedIn.end());
@@ -832,14 +774,14 @@ TEST(ArchiveWriterRoundTrip, EndMarkAtABlockEndIsLeftOutOnlyOnRequest)
     options.omitEndMarkAtBlockEnd = true;
     const Bytes withoutMark = WriteArchive(records, options);
 
-    StageReader withReader(withMark, BlockSizeUnit);
-    const DecodedArchive two = withReader.Decode(2);
-    EXPECT_EQ(two.bytesConsumed, withMark.size());
+    const DecodedArchive two = Decode(withMark);
+    ExpectCleanRun(two, withMark);
+    ASSERT_EQ(two.fields.size(), 2u);
     EXPECT_EQ(two.stream[BlockSizeUnit], 0) << "the end mark opens a second block";
 
-    StageReader withoutReader(withoutMark, BlockSizeUnit);
-    const DecodedArchive one = withoutReader.Decode(1);
-    EXPECT_EQ(one.bytesConsumed, withoutMark.size());
+    const DecodedArchive one = Decode(withoutMark);
+    ExpectCleanRun(one, withoutMark);
+    EXPECT_EQ(one.fields.size(), 1u);
     EXPECT_TRUE(one.stream == BuildDecodedStream(records, false));
 
     // A record that ends elsewhere keeps its end mark with the option set.
@@ -849,31 +791,55 @@ TEST(ArchiveWriterRoundTrip, EndMarkAtABlockEndIsLeftOutOnlyOnRequest)
 
 TEST(ArchiveWriterDamage, OverriddenFieldsAreWrittenAndTheTrueOnesReturned)
 {
-    Bytes block = TextLikeBytes(BlockSizeUnit, 21);
-    ArchiveEncoder encoder(WriterOptions{});
-    const BlockFields good = encoder.EncodeBlock(block.data());
+    // Each archive holds a good block and then the same block again with one
+    // field overridden; the reader decodes the first and stops at the second.
+    const Bytes block = TextLikeBytes(BlockSizeUnit, 21);
+
+    ArchiveEncoder crcEncoder(WriterOptions{});
+    const BlockFields good = crcEncoder.EncodeBlock(block.data());
     BlockFieldOverrides overrides;
     overrides.crc = good.crc ^ 1u;
-    const BlockFields second = encoder.EncodeBlock(block.data(), overrides);
+    const BlockFields second = crcEncoder.EncodeBlock(block.data(), overrides);
+    EXPECT_EQ(second.crc, good.crc);
+    const DecodedArchive wrongCrc = Decode(crcEncoder.Finish());
+    ASSERT_EQ(wrongCrc.fields.size(), 2u);
+    EXPECT_EQ(wrongCrc.fields[0].crc, good.crc);
+    EXPECT_TRUE(wrongCrc.stream == block) << "the good block decodes";
+    EXPECT_EQ(wrongCrc.fields[1].crc, good.crc ^ 1u);
+    EXPECT_TRUE(wrongCrc.stopped);
+    EXPECT_EQ(wrongCrc.exitCode, 2);
+    EXPECT_EQ(wrongCrc.console, CrLfLines({BlockCrcStopText(Hex8(good.crc ^ 1u), Hex8(good.crc))}))
+        << "stored CRC differs from the data";
+
+    ArchiveEncoder indexEncoder(WriterOptions{});
+    indexEncoder.EncodeBlock(block.data());
     overrides = {};
     overrides.primaryIndex = (second.primaryIndex + 1) % second.length;
-    encoder.EncodeBlock(block.data(), overrides);
+    indexEncoder.EncodeBlock(block.data(), overrides);
+    const DecodedArchive wrongIndex = Decode(indexEncoder.Finish());
+    ASSERT_EQ(wrongIndex.fields.size(), 2u);
+    EXPECT_TRUE(wrongIndex.stream == block);
+    EXPECT_EQ(wrongIndex.fields[1].primaryIndex, (second.primaryIndex + 1) % second.length);
+    EXPECT_EQ(wrongIndex.fields[1].crc, good.crc);
+    EXPECT_TRUE(wrongIndex.stopped);
+    const std::string stopStart = "BlockCRCFehler! (is:" + Hex8(good.crc) + " should:";
+    EXPECT_EQ(wrongIndex.console.rfind(stopStart, 0), 0u) << wrongIndex.console;
+    EXPECT_NE(wrongIndex.console, CrLfLines({BlockCrcStopText(Hex8(good.crc), Hex8(good.crc))}))
+        << "a wrong primary index garbles the block";
+
+    ArchiveEncoder lengthEncoder(WriterOptions{});
+    lengthEncoder.EncodeBlock(block.data());
     overrides = {};
     overrides.length = 0xDEADBEEF;
-    encoder.EncodeBlock(block.data(), overrides);
-    const Bytes archive = encoder.Finish();
-    EXPECT_EQ(second.crc, good.crc);
-
-    StageReader reader(archive, BlockSizeUnit);
-    const DecodedArchive decoded = reader.Decode(4);
-    ASSERT_EQ(decoded.fields.size(), 4u);
-    EXPECT_TRUE(decoded.crcMatches[0]);
-    EXPECT_EQ(decoded.fields[1].crc, good.crc ^ 1u);
-    EXPECT_FALSE(decoded.crcMatches[1]) << "stored CRC differs from the data";
-    EXPECT_EQ(decoded.fields[2].primaryIndex, (second.primaryIndex + 1) % second.length);
-    EXPECT_FALSE(decoded.crcMatches[2]) << "a wrong primary index garbles the block";
-    EXPECT_EQ(decoded.fields[3].length, 0xDEADBEEFu);
-    EXPECT_EQ(decoded.fields[3].primaryIndex, second.primaryIndex);
+    lengthEncoder.EncodeBlock(block.data(), overrides);
+    const DecodedArchive wrongLength = Decode(lengthEncoder.Finish());
+    ASSERT_EQ(wrongLength.fields.size(), 2u);
+    EXPECT_TRUE(wrongLength.stream == block);
+    EXPECT_EQ(wrongLength.fields[1].length, 0xDEADBEEFu);
+    EXPECT_EQ(wrongLength.fields[1].primaryIndex, second.primaryIndex);
+    EXPECT_EQ(wrongLength.fields[1].crc, good.crc);
+    EXPECT_TRUE(wrongLength.stopped);
+    EXPECT_EQ(wrongLength.console.rfind(stopStart, 0), 0u) << wrongLength.console;
 }
 
 } // namespace
