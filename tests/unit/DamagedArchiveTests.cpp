@@ -4,6 +4,7 @@
 // run must restore the files exactly or end with one of the program's stops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -296,8 +297,8 @@ MappedArchive MappedSample()
     return sample;
 }
 
-// Several records over three blocks of code 1; the second record spans two
-// block ends and the last one starts in the third block.
+// Several records over three blocks of code 1: the second record crosses the
+// first block end, the last one the second.
 MappedArchive MappedWriterArchive()
 {
     Bytes pattern(40000);
@@ -352,7 +353,8 @@ TEST(DamagedArchiveSetUp, BothArchivesRestoreAndTheirBlockFieldsAreLocated)
         ASSERT_EQ(archive.framingAt.size(), archive.fields.size()) << c.name;
         EXPECT_EQ(archive.framingAt.front(), HeaderBits) << c.name;
         for (std::size_t b = 0; b < archive.fields.size(); ++b)
-            EXPECT_EQ(WordAt(archive.bytes, archive.framingAt[b]), archive.fields[b].length) << c.name << " block " << b;
+            EXPECT_EQ(WordAt(archive.bytes, archive.framingAt[b]), archive.fields[b].length)
+                << c.name << " block " << b;
     }
 }
 
@@ -380,7 +382,8 @@ TEST(DamagedArchiveTruncation, ListingOfEveryShorterSampleEndsWithTheReadError)
     for (std::size_t length = 0; length < sample.size(); ++length) {
         if (length == HeaderSize + 1)
             continue;  // an archive without records
-        const RunOutcome outcome = ListInMemory(Bytes(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(length)));
+        const RunOutcome outcome =
+            ListInMemory(Bytes(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(length)));
         EXPECT_EQ(outcome.exitCode, 2) << length;
         EXPECT_EQ(StopOf(outcome.output).ending, Ending::ReadError) << length;
         EXPECT_EQ(platform::memory::Current().openHandles, 0) << length;
