@@ -65,15 +65,6 @@ void THuffmanTree::Release()
     SymbolCount = 0;
 }
 
-void THuffmanTree::PropagateWeights(std::uint32_t m)
-{
-    std::uint32_t* const weight = Weight;
-    do {
-        m = Parent[m];
-        weight[m] = weight[Left[m]] + weight[Right[m]];
-    } while (m != 1);
-}
-
 void THuffmanTree::UpdateTree(std::uint32_t k)
 {
     std::uint32_t depth = 0;

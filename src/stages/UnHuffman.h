@@ -71,8 +71,6 @@ public:
 
     // Adapts the tree to the decoded (or, for an encoder, sent) leaf k.
     void UpdateTree(std::uint32_t k);
-    // Recomputes the weights of every ancestor of m up to the root.
-    void PropagateWeights(std::uint32_t m);
 
 private:
     // UpdateTree for leaf k, whose ancestors from the root down are
