@@ -20,9 +20,9 @@ std::uint32_t EntryAt(const std::uint8_t* links, std::uint32_t j)
     return e & 0xFFFFFFu;
 }
 
-// Runs up to Lanes independent walks interleaved, so that their memory
-// accesses overlap: walk(k) takes a step of walk number k and returns false
-// once that walk is over; start(k) sets it up. Walks 0..count-1 all run.
+// Runs up to 16 independent walks interleaved, so that their memory
+// accesses overlap: start(k) sets walk k up, step(k) takes one step of it and
+// returns false once it is over. Walks 0..count-1 all run to their end.
 template <typename Start, typename Step>
 void RunInLanes(std::uint32_t count, Start&& start, Step&& step)
 {
