@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "UnTWX.h"
-#include "platform/MemoryPlatform.h"
+#include "MemoryPlatform.h"
 #include "stages/CRCs.h"
 
 namespace {

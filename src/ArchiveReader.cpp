@@ -3,8 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "ArchiveFormat.h"
 #include "Console.h"
-#include "UnTWX.h"
+#include "ExitCodes.h"
 
 platform::FileHandle ArchiveHandle = platform::InvalidFile;
 bool StagesBuilt = false;
@@ -28,8 +29,6 @@ std::uint32_t OutputCursor = 0;
 
 namespace {
 
-constexpr std::uint16_t ArchiveVersion = 137;
-constexpr std::uint32_t LargestBlockSize = 2097153;
 constexpr char UpdateAddresses[] = "http://www.tarnwell.example oder ftp://ftp.tarnwell.example";
 
 // Set when a second-stage read would leave MiddleBlock.
@@ -120,7 +119,7 @@ void CheckHeader()
 {
     std::uint8_t signature[4];
     ReadHeaderField(signature, 4);
-    if (std::memcmp(signature, "TWLX", 4) != 0) {
+    if (std::memcmp(signature, twx::Signature, 4) != 0) {
         platform::Close(ArchiveHandle);
         PrintLine("Signatur der Datei besch\xE4"
                   "digt - falsches Format?");
@@ -143,20 +142,20 @@ void CheckHeader()
     if (computed != LittleEndian(storedCRC, 4))
         HeaderStop("Header CRC ungueltig - Datei zerstoert?");
 
-    if (LittleEndian(version, 2) != ArchiveVersion) {
+    if (LittleEndian(version, 2) != twx::Version) {
         PrintLine(std::string("Updates dieses Programms auf ") + UpdateAddresses);
         HeaderStop("Dateiversion ungeeignet - bitte entsprechende Software suchen...");
     }
 
     std::uint8_t mark[2];
     ReadHeaderField(mark, 2);
-    if (mark[0] != 'Q' || mark[1] != 'Z')
+    if (std::memcmp(mark, twx::BlockEntryMark, 2) != 0)
         HeaderStop("Blockeinstiegspunkt kann nicht gefunden werden...");
 
     std::uint8_t code;
     ReadHeaderField(&code, 1);
-    BlockSize = static_cast<std::uint32_t>(code) << 15;
-    if (BlockSize < 1 || BlockSize > LargestBlockSize)
+    BlockSize = static_cast<std::uint32_t>(code) << twx::BlockSizeShift;
+    if (BlockSize < 1 || BlockSize > twx::LargestAcceptedBlockSize)
         HeaderStop("ungueltige Blockgroesse...");
 }
 
@@ -170,17 +169,17 @@ void BuildStages()
     CheckConstruction(Transform->Status, 2);
     MoveToFront = Tmsmtf::Create();
     FileCRC = TCRC::Create();
-    FirstRLE = TRLE::Create(271);
+    FirstRLE = TRLE::Create(twx::FirstStageMaxExtra);
     CheckConstruction(FirstRLE->Status, 5);
-    SymbolTree = THuffmanTree::Create(256);
+    SymbolTree = THuffmanTree::Create(twx::SymbolTreeSize);
     CheckConstruction(SymbolTree->Status, 6);
-    RunTree = THuffmanTree::Create(16);
+    RunTree = THuffmanTree::Create(twx::RunTreeSize);
     CheckConstruction(RunTree->Status, 7);
-    RunExtensionTree = THuffmanTree::Create(256);
+    RunExtensionTree = THuffmanTree::Create(twx::RunExtensionTreeSize);
     CheckConstruction(RunExtensionTree->Status, 8);
     MiddleBlock = TBlock::Create(BlockSize);
     CheckConstruction(MiddleBlock->Status, 9);
-    SecondRLE = TRLE::Create(65535);
+    SecondRLE = TRLE::Create(twx::SecondStageMaxExtra);
     CheckConstruction(SecondRLE->Status, 10);
 }
 
@@ -191,12 +190,12 @@ void WireStages()
     RunTree->OnReadBit = GetInputBit;
     RunExtensionTree->OnReadBit = GetInputBit;
     for (auto& threshold : FirstRLE->Threshold)
-        threshold = 3;
+        threshold = twx::RunThreshold(twx::FirstStageGroup);
     FirstRLE->OnGetSymbol = GetCodedByte;
     FirstRLE->OnGetRunLength = GetCodedRunLength;
     FirstRLE->OnPut = PutMiddleByte;
     for (auto& threshold : SecondRLE->Threshold)
-        threshold = 48;
+        threshold = twx::RunThreshold(twx::SecondStageGroup);
     SecondRLE->OnGetSymbol = GetMiddleByte;
     SecondRLE->OnGetRunLength = GetMiddleCount;
     SecondRLE->OnPut = PutOutputByte;
@@ -294,7 +293,7 @@ std::uint32_t GetCodedRunLength()
     if (InputBlock->ReadBit() == 0)
         return 0;
     std::uint32_t n = (DecodeFromInput(*RunTree) & 15u) + 1;
-    if (n > 15)
+    if (n > twx::RunTreeEscape)
         n += DecodeFromInput(*RunExtensionTree);
     return n;
 }
@@ -381,7 +380,7 @@ bool MoreBlocksPending()
 bool ReadEntryHeader(DirectoryEntry& entry)
 {
     entry.NameLength = OutputBlock->ReadByte();
-    if (entry.NameLength == 0)
+    if (entry.NameLength == twx::EndMark)
         return false;
     entry.Size = OutputBlock->ReadLongWord();
     entry.DateTime = OutputBlock->ReadLongWord();
@@ -400,6 +399,5 @@ std::string_view DisplayName(std::string_view name)
 
 std::uint32_t UnreadOutputBytes()
 {
-    const TBlock& block = *OutputBlock;
-    return block.BitIndex == 8 ? block.UsedLength - block.Cursor - 1 : block.UsedLength - block.Cursor;
+    return OutputBlock->UnreadBytes();
 }

@@ -90,16 +90,11 @@ void ConsumeContent(std::uint32_t size, Sink&& sink)
 {
     std::uint32_t due = size;
     while (due > 0) {
-        const std::uint32_t available = UnreadOutputBytes();
-        const std::uint32_t start = OutputBlock->BitIndex == 8 ? OutputBlock->Cursor + 1 : OutputBlock->Cursor;
+        const std::uint32_t available = OutputBlock->UnreadBytes();
         const std::uint32_t chunk = available < due ? available : due;
-        sink(OutputBlock->Data + start, chunk);
+        sink(OutputBlock->Data + OutputBlock->NextBytePosition(), chunk);
+        OutputBlock->SkipBytes(chunk);
         due -= chunk;
-        if (chunk > 0) {
-            // The chunk's last byte counts as read.
-            OutputBlock->Cursor = start + chunk - 1;
-            OutputBlock->BitIndex = 8;
-        }
         if (due > 0)
             PullDecodedBlock();
     }
@@ -121,9 +116,3 @@ void WalkDirectory(Handler&& handle)
         } while (UnreadOutputBytes() > 0);
     }
 }
-
-// The two commands that OpenArchive runs.
-void ListArchive();
-void ExtractArchive();
-// Records the last extraction could not write.
-extern std::uint32_t FailedRecords;

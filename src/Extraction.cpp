@@ -4,8 +4,9 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
-#include "UnTWX.h"
+#include "Commands.h"
 
+std::string TargetFolder;
 std::uint32_t FailedRecords = 0;
 
 namespace {

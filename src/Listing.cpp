@@ -3,8 +3,9 @@
 #include <string>
 
 #include "ArchiveReader.h"
+#include "Commands.h"
 #include "Console.h"
-#include "platform/DosDateTime.h"
+#include "common/DosDateTime.h"
 
 namespace {
 

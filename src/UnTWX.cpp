@@ -2,10 +2,9 @@
 #include "UnTWX.h"
 
 #include "ArchiveReader.h"
+#include "Commands.h"
 #include "Console.h"
 #include "platform/Platform.h"
-
-std::string TargetFolder;
 
 namespace {
 

@@ -11,18 +11,7 @@
 
 namespace {
 
-constexpr std::uint8_t MaxBlockSizeCode = 64;
-constexpr std::uint32_t RecordHeaderSize = 13;
-
-// First stage: after the 4th equal byte, up to 271 further copies.
-constexpr std::uint32_t FirstStageGroup = 4;
-constexpr std::uint32_t FirstStageMaxExtra = 271;
-constexpr std::uint32_t RunTreeEscape = 15;
-// Second stage: after the 49th equal byte, up to 65535 further copies.
-constexpr std::uint32_t SecondStageGroup = 49;
-constexpr std::uint32_t SecondStageMaxExtra = 65535;
-// The inverse transform refuses shorter lengths.
-constexpr std::uint32_t MinTransformLength = 32;
+using namespace twx;
 
 void AppendLE32(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
@@ -70,13 +59,13 @@ std::vector<std::uint8_t> BuildDecodedStream(const std::vector<WriterRecord>& re
         stream.insert(stream.end(), record.content.begin(), record.content.end());
     }
     if (endMark)
-        stream.push_back(0);
+        stream.push_back(EndMark);
     return stream;
 }
 
 std::vector<std::uint8_t> BuildHeader(const WriterOptions& options)
 {
-    std::vector<std::uint8_t> header = {'T', 'W', 'L', 'X'};
+    std::vector<std::uint8_t> header(std::begin(Signature), std::end(Signature));
     header.push_back(static_cast<std::uint8_t>(options.version));
     header.push_back(static_cast<std::uint8_t>(options.version >> 8));
     AppendLE32(header, options.headerWord);
@@ -85,8 +74,7 @@ std::vector<std::uint8_t> BuildHeader(const WriterOptions& options)
     for (std::size_t i = 4; i < 10; ++i)
         crc.Update(header[i]);
     AppendLE32(header, crc.Value());
-    header.push_back('Q');
-    header.push_back('Z');
+    header.insert(header.end(), std::begin(BlockEntryMark), std::end(BlockEntryMark));
     header.push_back(options.blockSizeCode);
     return header;
 }
@@ -112,7 +100,7 @@ std::vector<std::uint8_t> WriteArchive(const std::vector<WriterRecord>& records,
     const std::uint32_t blockSize = options.blockSizeCode * BlockSizeUnit;
     const bool endsAtBlockEnd = !stream.empty() && stream.size() % blockSize == 0;
     if (!(options.omitEndMarkAtBlockEnd && endsAtBlockEnd))
-        stream.push_back(0);
+        stream.push_back(EndMark);
     return WriteArchive(stream, options);
 }
 
@@ -261,11 +249,11 @@ void TokenEncoder::EncodeRunToken(std::uint32_t extraCopies, BitWriter& out)
         return;
     }
     out.WriteBit(1);
-    if (extraCopies < 16) {
+    if (extraCopies < RunTreeEscape + 1) {
         RunTree.Encode(extraCopies - 1, out);
     } else {
         RunTree.Encode(RunTreeEscape, out);
-        RunExtensionTree.Encode(extraCopies - 16, out);
+        RunExtensionTree.Encode(extraCopies - (RunTreeEscape + 1), out);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveFormat.h"
 #include "stages/UnHuffman.h"
 
 // One archived file as it goes into the decoded stream.
@@ -26,7 +27,7 @@ enum class SecondStage {
 struct WriterOptions {
     std::uint8_t blockSizeCode = 1;  // BlockSize = code * 32768
     std::uint32_t headerWord = 0;
-    std::uint16_t version = 137;
+    std::uint16_t version = twx::Version;
     // When the last record's content ends exactly at a block end, leave out the
     // end mark instead of starting another block for it. (Readers then stop at
     // the end of the data, which fails in the rare case of a compressed stream
@@ -35,8 +36,8 @@ struct WriterOptions {
     SecondStage secondStage = SecondStage::Automatic;
 };
 
-constexpr std::uint32_t BlockSizeUnit = 32768;
-constexpr std::size_t HeaderSize = 17;
+using twx::BlockSizeUnit;
+using twx::HeaderSize;
 
 // The decoded stream: each record (name length, size, date, attributes, name,
 // content), then the end mark 0 unless endMark is false.
@@ -143,9 +144,9 @@ private:
     void EncodeLiteral(std::uint8_t value, BitWriter& out);
     void EncodeRunToken(std::uint32_t extraCopies, BitWriter& out);
 
-    HuffmanEncoder SymbolTree{256};
-    HuffmanEncoder RunTree{16};
-    HuffmanEncoder RunExtensionTree{256};
+    HuffmanEncoder SymbolTree{twx::SymbolTreeSize};
+    HuffmanEncoder RunTree{twx::RunTreeSize};
+    HuffmanEncoder RunExtensionTree{twx::RunExtensionTreeSize};
     std::uint8_t MoveToFront[256];
 };
 

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "platform/CommandLine.h"
-#include "platform/DatePicture.h"
+#include "common/CommandLine.h"
+#include "common/DatePicture.h"
 
 namespace platform {
 namespace {

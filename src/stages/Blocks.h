@@ -95,6 +95,20 @@ public:
         return result;
     }
 
+    // Whole bytes not yet read, and where the next one starts: a partly read
+    // byte counts as unread.
+    std::uint32_t UnreadBytes() const { return UsedLength - NextBytePosition(); }
+    std::uint32_t NextBytePosition() const { return BitIndex == 8 ? Cursor + 1 : Cursor; }
+    // Marks the next count bytes as read, as that many ReadByte calls would
+    // (count at most UnreadBytes()).
+    void SkipBytes(std::uint32_t count)
+    {
+        if (count > 0) {
+            Cursor = NextBytePosition() + count - 1;
+            BitIndex = 8;
+        }
+    }
+
     std::uint32_t ReadLongWord()
     {
         std::uint32_t result = 0;

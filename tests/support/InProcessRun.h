@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/MemoryPlatform.h"
+#include "MemoryPlatform.h"
 
 struct RunOutcome {
     int exitCode = -1;

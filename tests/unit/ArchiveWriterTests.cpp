@@ -14,7 +14,7 @@
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
 #include "TestRecords.h"
-#include "platform/MemoryPlatform.h"
+#include "MemoryPlatform.h"
 #include "platform/Platform.h"
 
 namespace {

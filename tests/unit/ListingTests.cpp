@@ -13,7 +13,7 @@
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
 #include "TestRecords.h"
-#include "platform/MemoryPlatform.h"
+#include "MemoryPlatform.h"
 
 namespace {
 

@@ -4,10 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/CodePage.h"
-#include "platform/CommandLine.h"
-#include "platform/DatePicture.h"
-#include "platform/MemoryPlatform.h"
+#include "common/CodePage.h"
+#include "common/CommandLine.h"
+#include "common/DatePicture.h"
+#include "common/DosDateTime.h"
+#include "MemoryPlatform.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -92,6 +93,44 @@ TEST(Windows1252ToUtf8, ConvertsPrintableCharactersOf0x80To0x9F) {
 
 TEST(Windows1252ToUtf8, KeepsUndefinedBytesAsC1Controls) {
     EXPECT_EQ(Windows1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
+}
+
+TEST(Utf8To1252, RoundTripsEveryByte) {
+    std::string all;
+    for (int byte = 0; byte < 256; ++byte)
+        all += static_cast<char>(byte);
+    EXPECT_EQ(Utf8To1252(Windows1252ToUtf8(all)), all);
+}
+
+TEST(Utf8To1252, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+    EXPECT_EQ(Utf8To1252("\xD0\x96"), "?");              // Cyrillic Zhe
+    EXPECT_EQ(Utf8To1252("a\xE2\x82\xAC\xF0\x9F\x98\x80" "b"), "a\x80?b");  // euro, emoji
+    EXPECT_EQ(Utf8To1252("\xC2\x80"), "?");              // U+0080 has no place in it
+}
+
+TEST(Utf8To1252, MalformedBytesPassThrough) {
+    EXPECT_EQ(Utf8To1252("\xE4"), "\xE4");                // a lone Windows-1252 byte
+    EXPECT_EQ(Utf8To1252("\xC3"), "\xC3");                // sequence cut by the end
+    EXPECT_EQ(Utf8To1252("\xE2\x82x"), "\xE2\x82x");      // continuation missing
+    EXPECT_EQ(Utf8To1252("\xFF\xC3\xA4"), "\xFF\xE4");
+}
+
+// --- MS-DOS stamps ---
+
+TEST(DosDateTime, EncodeIsTheInverseOfDecodeForValidStamps) {
+    for (const DosDateTime t : {DosDateTime{1980, 1, 1, 0, 0, 0}, DosDateTime{2107, 12, 31, 23, 59, 58},
+                                DosDateTime{2004, 2, 29, 8, 5, 6}, DosDateTime{2003, 6, 15, 12, 30, 44}}) {
+        const auto back = DecodeDosDateTime(EncodeDosDateTime(t));
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->year, t.year);
+        EXPECT_EQ(back->month, t.month);
+        EXPECT_EQ(back->day, t.day);
+        EXPECT_EQ(back->hour, t.hour);
+        EXPECT_EQ(back->minute, t.minute);
+        EXPECT_EQ(back->second, t.second);
+    }
+    EXPECT_EQ(EncodeDosDateTime({2003, 6, 15, 12, 30, 45}), DosStamp(2003, 6, 15, 12, 30, 44));
+    EXPECT_FALSE(DecodeDosDateTime(EncodeDosDateTime({2003, 0, 15, 12, 30, 0})).has_value());
 }
 
 // --- Date and time pictures ---

@@ -1,4 +1,4 @@
-#include "platform/DatePicture.h"
+#include "common/DatePicture.h"
 
 namespace {
 

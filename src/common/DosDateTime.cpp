@@ -1,4 +1,4 @@
-#include "DosDateTime.h"
+#include "common/DosDateTime.h"
 
 std::optional<DosDateTime> DecodeDosDateTime(std::uint32_t stamp)
 {
@@ -15,4 +15,11 @@ std::optional<DosDateTime> DecodeDosDateTime(std::uint32_t stamp)
     if (t.day < 1 || t.day > monthLength || t.hour > 23 || t.minute > 59 || t.second > 58)
         return std::nullopt;
     return t;
+}
+
+std::uint32_t EncodeDosDateTime(const DosDateTime& t)
+{
+    const auto field = [](int value, unsigned bits) { return static_cast<std::uint32_t>(value) & ((1u << bits) - 1); };
+    return field(t.year - 1980, 7) << 25 | field(t.month, 4) << 21 | field(t.day, 5) << 16 |
+           field(t.hour, 5) << 11 | field(t.minute, 6) << 5 | field(t.second / 2, 5);
 }

@@ -14,3 +14,8 @@ struct DosDateTime {
 // (month 1 to 12, day within the month, hour 0 to 23, minute 0 to 59,
 // seconds field 0 to 29).
 std::optional<DosDateTime> DecodeDosDateTime(std::uint32_t stamp);
+
+// The stamp of a date and time from 1980 to 2107, the inverse of
+// DecodeDosDateTime for valid ones (an odd second is rounded down). Fields
+// are packed as given, so invalid stamps can be made for tests.
+std::uint32_t EncodeDosDateTime(const DosDateTime& t);

@@ -1,4 +1,4 @@
-#include "platform/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

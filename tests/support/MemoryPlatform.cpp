@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/CommandLine.h"
-#include "platform/DosDateTime.h"
-#include "platform/MemoryPlatform.h"
+#include "common/CommandLine.h"
+#include "common/DosDateTime.h"
+#include "MemoryPlatform.h"
 #include "platform/Platform.h"
 
 namespace platform {
