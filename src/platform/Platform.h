@@ -1,5 +1,13 @@
 // The operating-system services the program uses. Only the files in this
 // folder know which system they run on; everything else calls these.
+//
+// Text is std::string throughout, in one of two kinds:
+// - archive text: stored names and the program's messages, Windows-1252;
+// - native text: arguments, paths and NativeFileName results, as the system
+//   names files. On Win32 that is UTF-8, turned into UTF-16 only inside the
+//   Win32 layer, right at the wide call; it holds any UTF-16 name without
+//   loss, and no byte of a multi-byte character is ever a '\\', '/', '"' or
+//   blank. On POSIX it is the file system's bytes as they are.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +24,14 @@ inline constexpr FileHandle InvalidFile = -1;
 // Once at program start: console set-up and the user's regional formats.
 void StartUp();
 
-// The program's arguments after its own name, none of them empty.
+// The program's arguments after its own name, none of them empty; native text.
 std::vector<std::string> Arguments(int argc, char** argv);
 
-// Console. WriteText takes text in the archive code page (Windows-1252),
-// WriteNative text as the system gave it (arguments). Both write at once,
-// unbuffered; failures are ignored.
+// Console. WriteText takes archive text, WriteNative native text. Both
+// write at once, unbuffered; failures are ignored. A Win32 console gets
+// characters (so any console code page shows them); redirected output gets
+// archive text as stored and native text in the ANSI code page. POSIX turns
+// archive text into UTF-8 in a UTF-8 locale, wherever it goes.
 void WriteText(std::string_view text);
 void WriteNative(std::string_view text);
 // Reads and discards one line of standard input; end of input ends it too.
@@ -29,8 +39,9 @@ void ReadInputLine();
 void Pause(std::uint32_t milliseconds);
 [[noreturn]] void EndProcess(int exitCode);
 
-// Files. Read and Write return the number of bytes moved, 0 at end of
-// file, -1 on failure (a write to InvalidFile fails).
+// Files, named by native text of any length. Read and Write return the
+// number of bytes moved, 0 at end of file, -1 on failure (a write to
+// InvalidFile fails).
 FileHandle OpenForReading(const std::string& path);  // others may read, not write
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count);
 void Close(FileHandle file);
@@ -38,7 +49,8 @@ void Close(FileHandle file);
 FileHandle CreateForWriting(const std::string& path);
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count);
 // Last-write time from an MS-DOS date (upper 16 bits) and time (lower 16 bits)
-// in local time; an invalid value or a failure leaves the time as it is.
+// in local time, by the time-zone rule in force on that date (summer or
+// winter time); an invalid value or a failure leaves the time as it is.
 void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime);
 // Win32 attribute bits, applied as far as the system has them.
 void SetAttributes(const std::string& path, std::uint32_t attributes);
@@ -49,9 +61,11 @@ void AdviseRandomAccess(void* area, std::size_t bytes);
 
 // Path handling.
 char PathSeparator();
-// A stored file name (Windows-1252) as the file system wants it.
+// A stored file name (archive text) as native text, the name the file is
+// created under; Win32 drops trailing dots and blanks, as its ordinary calls do.
 std::string NativeFileName(std::string_view storedName);
-// True where the system gives the name a meaning of its own (devices).
+// True where the system gives the stored name a meaning of its own (Win32:
+// devices, and names of dots and blanks alone, which mean the folder itself).
 bool IsReservedFileName(std::string_view name);
 
 // Date and time in the user's regional short date and long time formats,

@@ -1,12 +1,22 @@
+// Win32: every call that takes text is the wide one. Native text is UTF-8
+// here and becomes UTF-16 only at the call; paths are made full and given
+// the \\?\ prefix, so any name and any length the file system allows works.
 #include "platform/Platform.h"
 
 #include <windows.h>
 
+#include <iterator>
+
+#include "common/CodePage.h"
 #include "common/CommandLine.h"
 #include "common/DatePicture.h"
+#include "common/DosDateTime.h"
+#include "common/WindowsNames.h"
 
 namespace platform {
 namespace {
+
+constexpr UINT ArchiveCodePage = 1252;
 
 struct Regional {
     bool started = false;
@@ -28,19 +38,102 @@ const Regional& StartedSettings() {
     return Settings();
 }
 
+HANDLE AsHandle(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle AsFileHandle(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? InvalidFile : reinterpret_cast<FileHandle>(handle);
+}
+
+std::wstring Wide(std::string_view utf8) {
+    const std::u16string text = Utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string Utf8(std::wstring_view wide) {
+    return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+}
+
+int Length(std::size_t size) {
+    return size > INT32_MAX ? INT32_MAX : static_cast<int>(size);
+}
+
+std::wstring FromArchiveCodePage(std::string_view text) {
+    const int length = text.empty() ? 0 : MultiByteToWideChar(ArchiveCodePage, 0, text.data(), Length(text.size()),
+                                                              nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(ArchiveCodePage, 0, text.data(), Length(text.size()), wide.data(), length);
+    return wide;
+}
+
+// Characters the code page lacks become its default character ('?').
+std::string ToCodePage(UINT codePage, std::wstring_view wide) {
+    const int length = wide.empty() ? 0 : WideCharToMultiByte(codePage, 0, wide.data(), Length(wide.size()),
+                                                              nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), Length(wide.size()), text.data(), length, nullptr, nullptr);
+    return text;
+}
+
+// A path as the wide calls take it: made full by the system's own rules
+// (the clean-up the ordinary calls make: trailing dots and blanks, "." and
+// "..", "/") and prefixed so that neither MAX_PATH nor any further clean-up
+// applies.
+std::wstring SystemPath(const std::string& path) {
+    const std::wstring given = Wide(path);
+    if (given.empty()) {
+        return given;
+    }
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
+        return given;
+    }
+    full.resize(length);
+    const std::u16string extended = ExtendedLengthPath(std::u16string(full.begin(), full.end()));
+    return std::wstring(extended.begin(), extended.end());
+}
+
+// Regional texts in the archive code page, the code page of all printed text.
 bool LocaleText(LCID locale, LCTYPE type, std::string& text) {
-    char buffer[256];
-    const int length = GetLocaleInfoA(locale, type, buffer, static_cast<int>(sizeof buffer));
+    wchar_t buffer[256];
+    const int length = GetLocaleInfoW(locale, type, buffer, static_cast<int>(std::size(buffer)));
     if (length <= 0) {
         return false;
     }
-    text.assign(buffer, static_cast<std::size_t>(length - 1));  // without the final NUL
+    text = ToCodePage(ArchiveCodePage, std::wstring_view(buffer, static_cast<std::size_t>(length - 1)));
     return true;
 }
 
-void WriteConsoleBytes(std::string_view text) {
+HANDLE StandardOutput() {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+    return output == INVALID_HANDLE_VALUE ? nullptr : output;
+}
+
+// A console shows characters; a pipe or a file gets bytes.
+bool OutputIsConsole() {
+    static const bool console = [] {
+        DWORD mode = 0;
+        const HANDLE output = StandardOutput();
+        return output != nullptr && GetConsoleMode(output, &mode) != 0;
+    }();
+    return console;
+}
+
+void WriteBytes(std::string_view text) {
+    const HANDLE output = StandardOutput();
+    if (output == nullptr) {
         return;
     }
     const char* data = text.data();
@@ -56,12 +149,24 @@ void WriteConsoleBytes(std::string_view text) {
     }
 }
 
-HANDLE AsHandle(FileHandle file) {
-    return reinterpret_cast<HANDLE>(file);
-}
-
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+void WriteCharacters(std::wstring_view text) {
+    const HANDLE output = StandardOutput();
+    if (output == nullptr) {
+        return;
+    }
+    // Consoles take limited pieces; a piece never ends inside a surrogate pair.
+    constexpr std::size_t Piece = 8192;
+    while (!text.empty()) {
+        std::size_t count = text.size() < Piece ? text.size() : Piece;
+        if (count < text.size() && IS_HIGH_SURROGATE(text[count - 1])) {
+            --count;
+        }
+        DWORD written = 0;
+        if (!WriteConsoleW(output, text.data(), static_cast<DWORD>(count), &written, nullptr) || written == 0) {
+            return;
+        }
+        text.remove_prefix(written);
+    }
 }
 
 }  // namespace
@@ -89,7 +194,7 @@ void StartUp() {
 }
 
 std::vector<std::string> Arguments(int, char**) {
-    std::vector<std::string> arguments = SplitCommandLine(GetCommandLineA());
+    std::vector<std::string> arguments = SplitCommandLine(Utf8(GetCommandLineW()));
     if (!arguments.empty()) {
         arguments.erase(arguments.begin());  // the program name
     }
@@ -97,11 +202,20 @@ std::vector<std::string> Arguments(int, char**) {
 }
 
 void WriteText(std::string_view text) {
-    WriteConsoleBytes(text);
+    if (OutputIsConsole()) {
+        WriteCharacters(FromArchiveCodePage(text));
+    } else {
+        WriteBytes(text);
+    }
 }
 
+// Redirected, native text gets the ANSI code page, as the ANSI calls gave it.
 void WriteNative(std::string_view text) {
-    WriteConsoleBytes(text);
+    if (OutputIsConsole()) {
+        WriteCharacters(Wide(text));
+    } else {
+        WriteBytes(ToCodePage(CP_ACP, Wide(text)));
+    }
 }
 
 void ReadInputLine() {
@@ -125,9 +239,8 @@ void EndProcess(int exitCode) {
 }
 
 FileHandle OpenForReading(const std::string& path) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? InvalidFile : reinterpret_cast<FileHandle>(file);
+    return AsFileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
@@ -149,9 +262,8 @@ void Close(FileHandle file) {
 }
 
 FileHandle CreateForWriting(const std::string& path) {
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? InvalidFile : reinterpret_cast<FileHandle>(file);
+    return AsFileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
@@ -174,21 +286,32 @@ std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
     return static_cast<std::int32_t>(done);
 }
 
+// The stored local time becomes UTC by the zone's rule for that date (its
+// year's rule, summer or winter), not by today's offset.
 void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
-    if (file == InvalidFile) {
+    const std::optional<DosDateTime> stamp = DecodeDosDateTime(dosDateTime);
+    if (file == InvalidFile || !stamp) {
         return;
     }
-    FILETIME local;
-    FILETIME universal;
-    if (!DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) ||
-        !LocalFileTimeToFileTime(&local, &universal)) {
+    SYSTEMTIME local{};
+    local.wYear = static_cast<WORD>(stamp->year);
+    local.wMonth = static_cast<WORD>(stamp->month);
+    local.wDay = static_cast<WORD>(stamp->day);
+    local.wHour = static_cast<WORD>(stamp->hour);
+    local.wMinute = static_cast<WORD>(stamp->minute);
+    local.wSecond = static_cast<WORD>(stamp->second);
+    TIME_ZONE_INFORMATION zone{};
+    SYSTEMTIME universal{};
+    FILETIME time{};
+    if (!GetTimeZoneInformationForYear(local.wYear, nullptr, &zone) ||
+        !TzSpecificLocalTimeToSystemTime(&zone, &local, &universal) || !SystemTimeToFileTime(&universal, &time)) {
         return;
     }
-    SetFileTime(AsHandle(file), nullptr, nullptr, &universal);
+    SetFileTime(AsHandle(file), nullptr, nullptr, &time);
 }
 
 void SetAttributes(const std::string& path, std::uint32_t attributes) {
-    SetFileAttributesA(path.c_str(), attributes);
+    SetFileAttributesW(SystemPath(path).c_str(), attributes);
 }
 
 void AdviseRandomAccess(void*, std::size_t) {}
@@ -197,28 +320,16 @@ char PathSeparator() {
     return '\\';
 }
 
+// Trailing dots and blanks go, as the ordinary calls drop them: a prefixed
+// path would keep them, and Explorer could then neither open nor delete the
+// file.
 std::string NativeFileName(std::string_view storedName) {
-    return std::string(storedName);
+    return Utf8(FromArchiveCodePage(WithoutTrailingDotsAndBlanks(storedName)));
 }
 
+// A name of dots and blanks alone would name the target folder itself.
 bool IsReservedFileName(std::string_view name) {
-    std::string_view base = name.substr(0, name.find('.'));
-    while (!base.empty() && (base.back() == ' ' || base.back() == '.')) {
-        base.remove_suffix(1);
-    }
-    std::string upper;
-    for (const char c : base) {
-        upper += Upper(c);
-    }
-    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") {
-        return true;
-    }
-    if (upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0)) {
-        const auto digit = static_cast<unsigned char>(upper[3]);
-        // Superscript one, two and three (Windows-1252) name devices as well.
-        return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-    }
-    return false;
+    return IsWindowsDeviceName(name) || WithoutTrailingDotsAndBlanks(name).empty();
 }
 
 std::string FormatDate(int year, int month, int day) {

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -77,6 +80,28 @@ struct Pipe {
             throw std::runtime_error("pipe2 failed");
         read = ends[0];
         write = ends[1];
+    }
+};
+
+// A pseudo-terminal whose device side passes the program's output bytes
+// unchanged and does not echo its input.
+struct Terminal {
+    int controller = -1;
+    int device = -1;
+    Terminal()
+    {
+        controller = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (controller < 0 || ::grantpt(controller) != 0 || ::unlockpt(controller) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        device = ::open(::ptsname(controller), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios settings {};
+        if (device < 0 || ::tcgetattr(device, &settings) != 0)
+            throw std::runtime_error("pseudo-terminal device cannot be opened");
+        settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+        const winsize size{50, 160, 0, 0};
+        if (::tcsetattr(device, TCSANOW, &settings) != 0 || ::ioctl(device, TIOCSWINSZ, &size) != 0)
+            throw std::runtime_error("pseudo-terminal cannot be set up");
     }
 };
 
@@ -159,20 +184,36 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
     const std::string directory = request.workingDirectory.string();
 
     Pipe input, output, errors;
+    std::optional<Terminal> terminal;
+    if (request.terminal)
+        terminal.emplace();
     const Clock::time_point start = Clock::now();
     const pid_t child = ::fork();
     if (child < 0)
         throw std::runtime_error("fork failed");
     if (child == 0) {
         // Only async-signal-safe calls from here on.
-        if (::dup2(input.read, 0) < 0 || ::dup2(output.write, 1) < 0 || ::dup2(errors.write, 2) < 0)
+        if (terminal) {
+            if (::setsid() < 0 || ::ioctl(terminal->device, TIOCSCTTY, 0) != 0 || ::dup2(terminal->device, 0) < 0 ||
+                ::dup2(terminal->device, 1) < 0 || ::dup2(terminal->device, 2) < 0)
+                ::_exit(126);
+        } else if (::dup2(input.read, 0) < 0 || ::dup2(output.write, 1) < 0 || ::dup2(errors.write, 2) < 0) {
             ::_exit(126);
+        }
         if (!directory.empty() && ::chdir(directory.c_str()) != 0)
             ::_exit(126);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
 
+    if (terminal) {
+        // Input and output both go through the terminal; standard error is its output too.
+        CloseIfOpen(terminal->device);
+        for (int* end : {&input.read, &input.write, &output.read, &output.write, &errors.read, &errors.write})
+            CloseIfOpen(*end);
+        output.read = terminal->controller;
+        input.write = ::dup(terminal->controller);
+    }
     CloseIfOpen(input.read);
     CloseIfOpen(output.write);
     CloseIfOpen(errors.write);
@@ -229,6 +270,12 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
     }
     result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     ReadAvailable(output.read, result.output);
+    // A console host of the child may still be passing on its last text.
+    for (int quiet = 0; terminal && output.read >= 0 && quiet < 3;) {
+        pollfd watched{output.read, POLLIN, 0};
+        quiet = ::poll(&watched, 1, 100) > 0 ? 0 : quiet + 1;
+        ReadAvailable(output.read, result.output);
+    }
     ReadAvailable(errors.read, result.errors);
     CloseIfOpen(input.write);
     CloseIfOpen(output.read);

@@ -9,14 +9,17 @@
 
 struct ChildRequest {
     std::vector<std::string> arguments;  // after the program name; empty entries are passed as they are
-    std::string input;                   // whole standard input; end of input follows it
+    std::string input;                   // whole standard input; end of input follows it (pipes only)
+    // Standard input, output and error on one pseudo-terminal instead of
+    // pipes; the output arrives byte for byte, the input is not echoed.
+    bool terminal = false;
     std::filesystem::path workingDirectory;
     // Set on top of the inherited environment, replacing variables of the same name.
     std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct ChildResult {
-    std::string output;  // standard output, byte for byte
+    std::string output;  // standard output, byte for byte (with a terminal: and standard error)
     std::string errors;  // standard error
     int exitCode = -1;   // -1 when the child ended through a signal
     std::chrono::milliseconds elapsed{0};

@@ -21,6 +21,7 @@
 #include <clocale>
 #include <locale.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include "ArchiveWriter.h"
 #include "ChildProcess.h"
@@ -114,6 +115,18 @@ inline std::uint32_t DosDateTime(int year, int month, int day, int hour, int min
            static_cast<std::uint32_t>(minute) << 5 | static_cast<std::uint32_t>(second / 2);
 }
 
+inline std::time_t UtcSeconds(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month - 1;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    return ::timegm(&time);
+}
+
 inline std::string ColumnHeader()
 {
     return Pad("Dateiname", 41) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ";
@@ -165,6 +178,28 @@ inline constexpr char SampleCrc[] = "352441C2";
 inline constexpr std::uint32_t SampleBlockSize = 32768;
 inline constexpr std::size_t SampleBlockCrcOffset = 25;
 
+// Names typed in Cyrillic letters (UTF-8): "архив.twx" and "папка".
+inline constexpr char CyrillicArchive[] = "\xD0\xB0\xD1\x80\xD1\x85\xD0\xB8\xD0\xB2.twx";
+inline constexpr char CyrillicFolder[] = "\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0";
+
+// Text with the few Windows-1252 letters the tests store (a-, o-, u-umlaut,
+// sharp s, euro sign) in UTF-8.
+inline std::string Utf8Of(const std::string& stored)
+{
+    std::string text;
+    for (const char c : stored) {
+        switch (static_cast<unsigned char>(c)) {
+        case 0xE4: text += "\xC3\xA4"; break;
+        case 0xF6: text += "\xC3\xB6"; break;
+        case 0xFC: text += "\xC3\xBC"; break;
+        case 0xDF: text += "\xC3\x9F"; break;
+        case 0x80: text += "\xE2\x82\xAC"; break;
+        default: text += c;
+        }
+    }
+    return text;
+}
+
 inline Bytes ReadBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -204,6 +239,13 @@ inline Bytes Archive(const std::vector<WriterRecord>& records, std::uint8_t bloc
     WriterOptions options;
     options.blockSizeCode = blockSizeCode;
     return WriteArchive(records, options);
+}
+
+inline struct stat StatusOf(const fs::path& path)
+{
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status;
 }
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
@@ -249,18 +291,22 @@ protected:
     }
 
     // Every run gets UTC and the C locale unless the test sets them otherwise.
-    // Under Wine every run gets the German locale: Wine copies the regional
-    // settings into the prefix's shared registry whenever a process starts
-    // with another locale, so parallel runs with mixed locales read each
-    // other's date and time formats.
-    ChildResult Run(std::vector<std::string> arguments, std::string input = "", Environment environment = {}) const
+    // Under Wine every run gets the German locale, unless it names its own
+    // Wine prefix: Wine copies the regional settings into the prefix's shared
+    // registry whenever a process starts with another locale, so parallel runs
+    // with mixed locales read each other's date and time formats.
+    ChildResult Run(std::vector<std::string> arguments, std::string input = "", Environment environment = {},
+                    bool terminal = false) const
     {
         ChildRequest request;
         request.arguments = std::move(arguments);
         request.input = std::move(input);
+        request.terminal = terminal;
         request.workingDirectory = Work;
         request.environment = {{"TZ", "UTC"}, {"LC_ALL", "C"}, {"LANG", "C"}};
-        if (RunsUnderWine()) {
+        const bool ownPrefix = std::any_of(environment.begin(), environment.end(),
+                                           [](const auto& setting) { return setting.first == "WINEPREFIX"; });
+        if (RunsUnderWine() && !ownPrefix) {
             std::erase_if(environment, [](const auto& setting) {
                 return setting.first == "LC_ALL" || setting.first == "LANG";
             });

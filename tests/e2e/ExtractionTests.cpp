@@ -2,8 +2,6 @@
 // and the names that must not be created.
 #include "EndToEnd.h"
 
-#include <sys/stat.h>
-
 namespace e2e {
 namespace {
 
@@ -21,25 +19,6 @@ std::string Opening()
 std::string Closing()
 {
     return Crlf({"", "-done"});
-}
-
-std::time_t UtcSeconds(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm time{};
-    time.tm_year = year - 1900;
-    time.tm_mon = month - 1;
-    time.tm_mday = day;
-    time.tm_hour = hour;
-    time.tm_min = minute;
-    time.tm_sec = second;
-    return ::timegm(&time);
-}
-
-struct stat StatusOf(const fs::path& path)
-{
-    struct stat status {};
-    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    return status;
 }
 
 class Extraction : public EndToEndTest {

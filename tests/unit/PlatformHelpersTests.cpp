@@ -133,6 +133,43 @@ TEST(DosDateTime, EncodeIsTheInverseOfDecodeForValidStamps) {
     EXPECT_FALSE(DecodeDosDateTime(EncodeDosDateTime({2003, 0, 15, 12, 30, 0})).has_value());
 }
 
+// --- UTF-16 and UTF-8 (native text on Win32) ---
+
+TEST(Utf16AndUtf8, ConvertEveryLengthOfSequenceBothWays) {
+    // A, a-umlaut, euro sign, G clef (a surrogate pair in UTF-16).
+    const std::u16string wide = u"A\u00E4\u20AC\U0001D11E";
+    const std::string utf8 = "A\xC3\xA4\xE2\x82\xAC\xF0\x9D\x84\x9E";
+    EXPECT_EQ(Utf16ToUtf8(wide), utf8);
+    EXPECT_EQ(Utf8ToUtf16(utf8), wide);
+    EXPECT_EQ(Utf16ToUtf8(u""), "");
+    EXPECT_EQ(Utf8ToUtf16(""), u"");
+}
+
+TEST(Utf16AndUtf8, LoneSurrogatesOfWindowsNamesSurviveTheRoundTrip) {
+    const std::u16string names[] = {{char16_t(0xD800), u'x'}, {u'x', char16_t(0xDFFF)},
+                                    {char16_t(0xDC00), char16_t(0xD800)}};
+    for (const std::u16string& name : names)
+        EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(name)), name);
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xD800)}), "\xED\xA0\x80");
+}
+
+TEST(Utf16AndUtf8, BytesThatFormNoCharacterBecomeReplacementCharacters) {
+    constexpr char16_t R = 0xFFFD;
+    EXPECT_EQ(Utf8ToUtf16("\xFF"), (std::u16string{R}));
+    EXPECT_EQ(Utf8ToUtf16("a\xC3"), (std::u16string{u'a', R}));          // cut short
+    EXPECT_EQ(Utf8ToUtf16("\xC3x"), (std::u16string{R, u'x'}));
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), (std::u16string{R, R}));          // overlong '/'
+    EXPECT_EQ(Utf8ToUtf16("\xE0\x80\xAF"), (std::u16string{R, R, R}));  // overlong '/'
+    EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), (std::u16string{R, R, R, R}));  // above U+10FFFF
+}
+
+TEST(SplitCommandLine, SplitsUtf8TextAsItsUtf16FormWouldSplit) {
+    // No byte of a multi-byte sequence is a blank or a quote, so a no-break
+    // space (U+00A0) or a letter whose code point ends in 0x20 or 0x22 stays inside.
+    EXPECT_EQ(SplitCommandLine("UNTWX -e \"\xD0\xBC\xD0\xBE\xD0\xB9 \xD0\xB0.twx\" a\xC2\xA0" "b \xC4\xA0\xC4\xA2"),
+              (Args{"UNTWX", "-e", "\xD0\xBC\xD0\xBE\xD0\xB9 \xD0\xB0.twx", "a\xC2\xA0" "b", "\xC4\xA0\xC4\xA2"}));
+}
+
 // --- Date and time pictures ---
 
 PictureValues Date(int year, int month, int day) {
