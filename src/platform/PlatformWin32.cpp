@@ -300,11 +300,20 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     local.wHour = static_cast<WORD>(stamp->hour);
     local.wMinute = static_cast<WORD>(stamp->minute);
     local.wSecond = static_cast<WORD>(stamp->second);
+    DYNAMIC_TIME_ZONE_INFORMATION current{};
     TIME_ZONE_INFORMATION zone{};
     SYSTEMTIME universal{};
     FILETIME time{};
-    if (!GetTimeZoneInformationForYear(local.wYear, nullptr, &zone) ||
-        !TzSpecificLocalTimeToSystemTime(&zone, &local, &universal) || !SystemTimeToFileTime(&universal, &time)) {
+    if (GetDynamicTimeZoneInformation(&current) == TIME_ZONE_ID_INVALID ||
+        !GetTimeZoneInformationForYear(local.wYear, &current, &zone)) {
+        return;
+    }
+    if (current.DynamicDaylightTimeDisabled) {
+        // The user turned summer time off: standard time all year.
+        zone.DaylightDate = SYSTEMTIME{};
+        zone.DaylightBias = 0;
+    }
+    if (!TzSpecificLocalTimeToSystemTime(&zone, &local, &universal) || !SystemTimeToFileTime(&universal, &time)) {
         return;
     }
     SetFileTime(AsHandle(file), nullptr, nullptr, &time);
