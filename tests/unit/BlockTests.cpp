@@ -549,3 +549,73 @@ TEST_F(BlockBuffer, ByteStreamAcrossManyFillsIsReadWithoutSeams)
     EXPECT_EQ(block->Status, 0);
     Free(block);
 }
+
+namespace {
+
+// Source of the fast bit reader's trace test: a seeded run of fills, mostly
+// shorter than the one before (so a stale UsedLength would read old bytes),
+// sometimes full, ending in fills that deliver nothing.
+std::mt19937 g_chunkRng;
+unsigned g_chunksLeft = 0;
+
+void ChunkFill(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered)
+{
+    if (g_chunksLeft == 0) {
+        delivered = 0;
+    } else {
+        --g_chunksLeft;
+        delivered = (g_chunkRng() % 3 == 0) ? capacity : 1 + g_chunkRng() % capacity;
+        for (std::uint32_t i = 0; i < delivered; ++i)
+            buffer[i] = static_cast<std::uint8_t>(g_chunkRng());
+    }
+    g_streamBlock->Rewind();
+}
+
+// Reads runs of 1 to 40 bits, either through ReadBitsWhile or one ReadBit
+// at a time, and logs every bit and the state after each run.
+ReadTrace RunBitRuns(bool fast, unsigned seed)
+{
+    g_chunkRng.seed(seed);
+    g_chunksLeft = 30;
+    std::mt19937 runs(seed * 11 + 3);
+    TBlock* block = TBlock::Create(2 + seed % 29);
+    g_streamBlock = block;
+    block->OnFill = ChunkFill;
+    for (std::uint32_t i = 0; i < block->Capacity; ++i)
+        block->Data[i] = static_cast<std::uint8_t>(0x5A ^ i);
+
+    ReadTrace trace;
+    for (int step = 0; step < 600; ++step) {
+        const unsigned count = 1 + runs() % 40;
+        if (fast) {
+            unsigned left = count;
+            block->ReadBitsWhile([&](unsigned bit) {
+                trace.values.push_back(bit);
+                return --left > 0;
+            });
+        } else {
+            for (unsigned i = 0; i < count; ++i)
+                trace.values.push_back(block->ReadBit());
+        }
+        trace.states.push_back(block->Cursor);
+        trace.states.push_back(block->BitIndex);
+        trace.states.push_back(block->UsedLength);
+        trace.states.push_back(block->Status);
+    }
+    Free(block);
+    g_streamBlock = nullptr;
+    return trace;
+}
+
+}  // namespace
+
+TEST_F(BlockBuffer, ReadBitsWhileEqualsReadBitAcrossRefillsAndAShortLastChunk)
+{
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        const ReadTrace fast = RunBitRuns(true, seed);
+        const ReadTrace slow = RunBitRuns(false, seed);
+        ASSERT_EQ(g_chunksLeft, 0u) << "seed " << seed << ": the reads must run past the last chunk";
+        ASSERT_EQ(fast.values, slow.values) << "seed " << seed;
+        ASSERT_EQ(fast.states, slow.states) << "seed " << seed;
+    }
+}
