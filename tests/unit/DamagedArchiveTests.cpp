@@ -476,6 +476,66 @@ TEST(DamagedArchiveTokenStream, EveryFlippedBitRestoresOrStops)
 
 namespace {
 
+// Blocks of code 1 holding mostly random bytes: the archive spans about ten
+// input chunks, and block ends fall anywhere within them.
+const MappedArchive& ManyChunkArchive()
+{
+    static const MappedArchive archive = [] {
+        std::mt19937 random(4711);
+        Bytes noise(240 * 1024);
+        for (auto& b : noise)
+            b = static_cast<std::uint8_t>(random());
+        return MapArchive({Record("rauschen.bin", noise), Record("text.txt", TextLines(3000, "Zeile")),
+                           Record("ende.bin", Bytes(noise.begin(), noise.begin() + 50000))},
+                          WriterOptions{});
+    }();
+    return archive;
+}
+
+// Positions to damage: around every input chunk boundary, plus seeded random
+// ones from `from` on; a bounded set, so that the runs stay fast.
+std::vector<std::size_t> SampledPositions(std::size_t from, std::size_t end, std::size_t chunk, unsigned seed)
+{
+    std::vector<std::size_t> positions;
+    for (std::size_t boundary = chunk; boundary < end; boundary += chunk)
+        for (std::size_t at : {boundary - 1, boundary, boundary + 1})
+            if (at >= from && at < end)
+                positions.push_back(at);
+    std::mt19937 random(seed);
+    for (int i = 0; i < 24; ++i)
+        positions.push_back(from + random() % (end - from));
+    return positions;
+}
+
+}  // namespace
+
+TEST(DamagedArchiveLongerThanAChunk, SampledTruncationsEndWithTheReadError)
+{
+    const MappedArchive& archive = ManyChunkArchive();
+    ASSERT_GT(archive.bytes.size(), 8u * BlockSizeUnit) << "the archive must span several input chunks";
+    ASSERT_EQ(Extract(archive.bytes, archive.files).ending, Ending::Restored);
+    Tally tally;
+    for (std::size_t length : SampledPositions(HeaderSize + 2, archive.bytes.size(), BlockSizeUnit, 1)) {
+        const Bytes cut(archive.bytes.begin(), archive.bytes.begin() + static_cast<std::ptrdiff_t>(length));
+        tally.Record("cut to " + std::to_string(length) + " bytes", Extract(cut, archive.files),
+                     {Ending::ReadError});
+    }
+    EXPECT_EQ(tally.FailureCount, 0u) << tally.Report();
+}
+
+TEST(DamagedArchiveLongerThanAChunk, SampledFlippedBitsRestoreOrStop)
+{
+    const MappedArchive& archive = ManyChunkArchive();
+    Tally tally;
+    for (std::size_t bit : SampledPositions(HeaderBits, archive.bytes.size() * 8, BlockSizeUnit * 8, 2))
+        tally.Record("bit " + std::to_string(bit), Extract(FlipBit(archive.bytes, bit), archive.files),
+                     {Ending::Restored, Ending::BlockCrc, Ending::ReadError});
+    EXPECT_EQ(tally.FailureCount, 0u) << tally.Report();
+    EXPECT_GT(tally.Count(Ending::BlockCrc), tally.Cases / 2);
+}
+
+namespace {
+
 struct ModelEnding {
     bool readError = false;
     bool someFailed = false;
