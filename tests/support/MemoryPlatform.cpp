@@ -124,6 +124,8 @@ std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
         std::memcpy(buffer, bytes.data() + open->position, moved);
     }
     open->position += moved;
+    ++TheState().reads;
+    TheState().bytesRead += moved;
     return static_cast<std::int32_t>(moved);
 }
 

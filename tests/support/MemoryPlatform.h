@@ -31,6 +31,9 @@ struct State {
     std::map<std::string, StoredFile> files;                   // path -> file
     std::vector<std::uint32_t> pauses;
     int openHandles = 0;
+    // Work done on the archives: Read calls and the bytes they delivered.
+    std::uint32_t reads = 0;
+    std::uint64_t bytesRead = 0;
 };
 
 // Clears everything (inputs included) for a new run.

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -798,7 +797,7 @@ TEST(DamagedArchiveBlockFields, SecondStageRunPastTheBlockIsABlockCrcStop)
     }
 }
 
-TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsWithinTwoSeconds)
+TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
 {
     std::mt19937 random(20240517);
     auto garbage = [&random](std::size_t size, bool zeros) {
@@ -824,15 +823,27 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsWithinTwoSeconds)
         archives.emplace_back(zeros ? "full length, zero tokens" : "full length, random tokens", crafter.Finish());
     }
 
+    // The work is bounded: the six header fields and the one input chunk the
+    // archive fills are read once each (and one more read finds the end), and
+    // a block CRC stop names the first block's stored CRC, so no second block
+    // was decoded. A hang is left to the test's timeout.
+    constexpr std::uint32_t HeaderFieldReads = 6;
     for (const auto& [what, archive] : archives) {
+        ASSERT_LT(archive.size(), blockSize);
+        const std::string firstBlockStop = "BlockCRCFehler! (is:" + Hex(WordAt(archive, HeaderBits + 64)) + " should:";
         for (bool listing : {true, false}) {
-            const auto start = std::chrono::steady_clock::now();
             const RunOutcome outcome = listing ? ListInMemory(archive) : ExtractInMemory(archive);
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            const Ending ending = StopOf(outcome.output).ending;
-            EXPECT_EQ(outcome.exitCode, 2) << what;
-            EXPECT_TRUE(ending == Ending::BlockCrc || ending == Ending::ReadError) << what << ": " << Name(ending);
-            EXPECT_LT(seconds, 2.0) << what << (listing ? " listed" : " extracted");
+            const Verdict verdict = StopOf(outcome.output);
+            const auto& state = platform::memory::Current();
+            const std::string run = what + (listing ? " listed" : " extracted");
+            EXPECT_EQ(outcome.exitCode, 2) << run;
+            EXPECT_TRUE(verdict.ending == Ending::BlockCrc || verdict.ending == Ending::ReadError)
+                << run << ": " << Name(verdict.ending);
+            if (verdict.ending == Ending::BlockCrc) {
+                EXPECT_EQ(verdict.stopLine.rfind(firstBlockStop, 0), 0u) << run << ": " << verdict.stopLine;
+            }
+            EXPECT_EQ(state.bytesRead, archive.size()) << run;
+            EXPECT_LE(state.reads, HeaderFieldReads + 2) << run;
         }
     }
 }
