@@ -9,17 +9,9 @@
 #include <vector>
 
 #include "ArchiveWriter.h"
+#include "TestSupport.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint32_t Date2004 = (24u << 25) | (5u << 21) | (17u << 16) | (13u << 11) | (45u << 5) | 7u;
-
-Bytes Text(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 // Lines of text that differ a little from each other, so blocks compress
 // well but not to nothing.
@@ -45,16 +37,6 @@ Bytes Runs()
         bytes.insert(bytes.end(), length, static_cast<std::uint8_t>('a' + length % 26));
     bytes.insert(bytes.end(), 5000, 0xFF);
     return bytes;
-}
-
-WriterRecord Record(std::string name, Bytes content, std::uint32_t attributes = 0x20, std::uint32_t date = Date2004)
-{
-    WriterRecord record;
-    record.storedName = std::move(name);
-    record.content = std::move(content);
-    record.attributes = attributes;
-    record.dateTime = date;
-    return record;
 }
 
 WriterOptions Options(std::uint8_t code = 1)

@@ -1,6 +1,8 @@
-// Replays archives through the fuzz entry without libFuzzer:
+// Replays inputs through a fuzz entry without libFuzzer (linked with the
+// decode entry as untwx_fuzz_replay, with the round-trip one as
+// untwx_roundtrip_replay):
 //   untwx_fuzz_replay PATH...   (files, or folders read recursively)
-// A broken promise aborts inside the entry; a missing path or no archive at
+// A broken promise aborts inside the entry; a missing path or no input at
 // all is an error too, so an empty corpus cannot pass unnoticed.
 #include <algorithm>
 #include <cstddef>
@@ -59,9 +61,9 @@ int main(int argc, char** argv)
         }
     }
     if (replayed == 0) {
-        std::fprintf(stderr, "usage: %s FILE-OR-FOLDER...  (no archive given)\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE-OR-FOLDER...  (no input given)\n", argv[0]);
         return 1;
     }
-    std::fprintf(stderr, "%zu archives replayed, every ending kept the promise\n", replayed);
+    std::fprintf(stderr, "%zu inputs replayed, every ending kept the promise\n", replayed);
     return 0;
 }

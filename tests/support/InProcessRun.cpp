@@ -29,14 +29,6 @@ RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive)
     return RunInProcess({"-e", "a.twx", "out"});
 }
 
-std::string CrLfLines(std::initializer_list<std::string_view> lines)
-{
-    std::string text;
-    for (std::string_view line : lines)
-        text.append(line).append("\r\n");
-    return text;
-}
-
 std::vector<std::uint8_t> SampleArchive()
 {
     return {0x54, 0x57, 0x4C, 0x58, 0x89, 0x00, 0x00, 0x00, 0x00, 0x00, 0xB3, 0xE4, 0x7D, 0x88, 0x51, 0x5A,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "MemoryPlatform.h"
+#include "TestSupport.h"
 
 struct RunOutcome {
     int exitCode = -1;
@@ -20,9 +21,6 @@ RunOutcome RunInProcess(const std::vector<std::string>& arguments);
 RunOutcome ListInMemory(const std::vector<std::uint8_t>& archive, std::string standardInput = {});
 // Extracts an archive held in memory under "a.twx" into "out/".
 RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive);
-
-// Lines joined, each ending in CR LF.
-std::string CrLfLines(std::initializer_list<std::string_view> lines);
 
 // The 57-byte sample archive: one record abc.txt holding "abc".
 std::vector<std::uint8_t> SampleArchive();

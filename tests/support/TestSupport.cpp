@@ -1,27 +1,87 @@
-#include "TestRecords.h"
+#include "TestSupport.h"
 
+#include <array>
 #include <cstdio>
 #include <random>
+
+namespace {
+
+const std::array<std::uint32_t, 256>& ReferenceTable()
+{
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> entries{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c >> 1) ^ ((c & 1u) ? 0xEDB88320u : 0u);
+            entries[n] = c;
+        }
+        return entries;
+    }();
+    return table;
+}
+
+bool IsUpperHex(std::string_view text)
+{
+    return text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
+}
+
+bool IsStatusStop(std::string_view line)
+{
+    constexpr std::string_view Head = "Fehler ";
+    constexpr std::string_view Tail = " aufgetreten - Programm wird beendet...";
+    if (line.size() <= Head.size() + Tail.size() || !line.starts_with(Head) || !line.ends_with(Tail))
+        return false;
+    const std::string_view digits = line.substr(Head.size(), line.size() - Head.size() - Tail.size());
+    if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0'))
+        return false;
+    unsigned value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value >= 1 && value <= 255;
+}
+
+// BlockCRCFehler! (is:XXXXXXXX should:YYYYYYYY) - Abbruch, Datei zerstoert!
+bool IsBlockCrcStop(std::string_view text)
+{
+    constexpr std::string_view Head = "BlockCRCFehler! (is:";
+    constexpr std::string_view Middle = " should:";
+    constexpr std::string_view Tail = ") - Abbruch, Datei zerstoert!";
+    return text.size() == Head.size() + 8 + Middle.size() + 8 + Tail.size() && text.starts_with(Head) &&
+           IsUpperHex(text.substr(Head.size(), 8)) && text.substr(Head.size() + 8, Middle.size()) == Middle &&
+           IsUpperHex(text.substr(Head.size() + 8 + Middle.size(), 8)) && text.ends_with(Tail);
+}
+
+}  // namespace
 
 std::uint32_t ReferenceCrc32(const Bytes& data)
 {
     std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t byte : data) {
-        crc ^= byte;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc >> 1) ^ ((crc & 1u) ? 0xEDB88320u : 0u);
-    }
+    for (std::uint8_t byte : data)
+        crc = ReferenceTable()[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::uint32_t ReferenceCrc32OfRun(std::uint8_t value, std::uint64_t count)
+{
+    const auto& table = ReferenceTable();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::uint64_t i = 0; i < count; ++i)
+        crc = table[(crc ^ value) & 0xFFu] ^ (crc >> 8);
     return ~crc;
 }
 
 std::string Hex8(std::uint32_t value)
 {
     char text[16];
-    std::snprintf(text, sizeof text, "%08X", value);
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
     return text;
 }
 
-Bytes Text(const std::string& text)
+Bytes Text(std::string_view text)
 {
     return Bytes(text.begin(), text.end());
 }
@@ -43,4 +103,69 @@ WriterRecord Record(std::string name, Bytes content, std::uint32_t attributes, s
     record.attributes = attributes;
     record.dateTime = dateTime;
     return record;
+}
+
+std::string CrLfLines(std::initializer_list<std::string_view> lines)
+{
+    std::string text;
+    for (std::string_view line : lines)
+        text.append(line).append("\r\n");
+    return text;
+}
+
+std::string CrLfLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text.append(line).append("\r\n");
+    return text;
+}
+
+std::string Padded(std::string_view text, std::size_t width)
+{
+    std::string result(text);
+    if (result.size() < width)
+        result.append(width - result.size(), ' ');
+    return result;
+}
+
+std::string RightAligned(std::uint64_t value, std::size_t width)
+{
+    std::string digits = std::to_string(value);
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), ' ');
+    return digits;
+}
+
+std::string_view LastLine(std::string_view output)
+{
+    if (!output.ends_with("\r\n"))
+        return {};
+    output.remove_suffix(2);
+    const std::size_t start = output.rfind("\r\n");
+    return start == std::string_view::npos ? output : output.substr(start + 2);
+}
+
+StopLine FindStop(std::string_view output)
+{
+    static constexpr std::pair<std::string_view, StopKind> WholeLines[] = {
+        {"Lesefehler! - Disk/Datei zerstoert?", StopKind::ReadError},
+        {"Signatur der Datei besch\xE4"
+         "digt - falsches Format?",
+         StopKind::BadSignature},
+        {"Header CRC ungueltig - Datei zerstoert?", StopKind::BadHeaderCrc},
+        {"Dateiversion ungeeignet - bitte entsprechende Software suchen...", StopKind::OtherVersion},
+        {"Blockeinstiegspunkt kann nicht gefunden werden...", StopKind::NoBlockMark},
+        {"ungueltige Blockgroesse...", StopKind::BadBlockSize},
+    };
+    const std::string_view line = LastLine(output);
+    for (const auto& [text, kind] : WholeLines)
+        if (line == text)
+            return {kind, line};
+    if (IsStatusStop(line))
+        return {StopKind::StageError, line};
+    const std::size_t crcStop = line.rfind("BlockCRCFehler! ");
+    if (crcStop != std::string_view::npos && IsBlockCrcStop(line.substr(crcStop)))
+        return {StopKind::BlockCrc, line.substr(crcStop)};
+    return {};
 }

@@ -13,7 +13,7 @@
 #include "ArchiveReader.h"
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
-#include "TestRecords.h"
+#include "TestSupport.h"
 #include "MemoryPlatform.h"
 #include "platform/Platform.h"
 

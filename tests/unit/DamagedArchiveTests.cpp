@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -15,11 +14,11 @@
 
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
-#include "stages/CRCs.h"
+#include "TestSupport.h"
+#include "common/DosDateTime.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using FileMap = std::map<std::string, Bytes>;
 
 constexpr std::size_t HeaderBits = HeaderSize * 8;
@@ -61,53 +60,22 @@ struct Verdict {
     std::string why;       // for Broken
 };
 
-std::string LastLine(const std::string& output)
-{
-    if (output.size() < 2 || output.compare(output.size() - 2, 2, "\r\n") != 0)
-        return {};
-    const std::string body = output.substr(0, output.size() - 2);
-    const std::size_t start = body.rfind("\r\n");
-    return start == std::string::npos ? body : body.substr(start + 2);
-}
-
-bool IsUpperHex(std::string_view text)
-{
-    return text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
-}
-
-// The stop that ends the output; a block CRC stop may share the line of the
-// record row that was being written.
+// The stop that ends the output, as an ending of the damage tally.
 Verdict StopOf(const std::string& output)
 {
-    static const std::pair<std::string_view, Ending> WholeLines[] = {
-        {"Lesefehler! - Disk/Datei zerstoert?", Ending::ReadError},
-        {"Signatur der Datei besch\xE4"
-         "digt - falsches Format?",
-         Ending::BadSignature},
-        {"Header CRC ungueltig - Datei zerstoert?", Ending::BadHeaderCrc},
-        {"Dateiversion ungeeignet - bitte entsprechende Software suchen...", Ending::OtherVersion},
-        {"Blockeinstiegspunkt kann nicht gefunden werden...", Ending::NoBlockMark},
-        {"ungueltige Blockgroesse...", Ending::BadBlockSize},
-    };
-    const std::string line = LastLine(output);
-    for (const auto& [text, ending] : WholeLines)
-        if (line == text)
-            return {ending, line, {}};
-
-    const std::string crcHead = "BlockCRCFehler! (is:";
-    const std::string crcTail = ") - Abbruch, Datei zerstoert!";
-    const std::size_t at = line.rfind(crcHead);
-    if (at != std::string::npos) {
-        const std::string stop = line.substr(at);
-        if (stop.size() == crcHead.size() + 8 + 8 + 8 + crcTail.size() && IsUpperHex(stop.substr(crcHead.size(), 8)) &&
-            stop.compare(crcHead.size() + 8, 8, " should:") == 0 && IsUpperHex(stop.substr(crcHead.size() + 16, 8)) &&
-            stop.compare(stop.size() - crcTail.size(), crcTail.size(), crcTail) == 0)
-            return {Ending::BlockCrc, stop, {}};
+    const StopLine stop = FindStop(output);
+    switch (stop.kind) {
+    case StopKind::ReadError: return {Ending::ReadError, std::string(stop.text), {}};
+    case StopKind::BadSignature: return {Ending::BadSignature, std::string(stop.text), {}};
+    case StopKind::BadHeaderCrc: return {Ending::BadHeaderCrc, std::string(stop.text), {}};
+    case StopKind::OtherVersion: return {Ending::OtherVersion, std::string(stop.text), {}};
+    case StopKind::NoBlockMark: return {Ending::NoBlockMark, std::string(stop.text), {}};
+    case StopKind::BadBlockSize: return {Ending::BadBlockSize, std::string(stop.text), {}};
+    case StopKind::BlockCrc: return {Ending::BlockCrc, std::string(stop.text), {}};
+    case StopKind::StageError: return {Ending::StageError, std::string(stop.text), {}};
+    case StopKind::None: break;
     }
-    const std::string statusTail = " aufgetreten - Programm wird beendet...";
-    if (line.rfind("Fehler ", 0) == 0 && line.size() > 7 + statusTail.size() &&
-        line.compare(line.size() - statusTail.size(), statusTail.size(), statusTail) == 0)
-        return {Ending::StageError, line, {}};
+    const std::string line(LastLine(output));
     return {Ending::Broken, line, "exit code 2 without a stop line; last line: '" + line + "'"};
 }
 
@@ -204,20 +172,6 @@ std::uint32_t WordAt(const Bytes& bytes, std::size_t bit)
     return value;
 }
 
-std::string Hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-std::uint32_t CrcOf(const Bytes& bytes)
-{
-    TCRC crc;
-    crc.UpdateRange(bytes.data(), bytes.size());
-    return crc.Value();
-}
-
 // An archive with the place of each block's fields in its bit stream.
 struct MappedArchive {
     std::vector<WriterRecord> records;
@@ -227,6 +181,9 @@ struct MappedArchive {
     std::vector<std::size_t> framingAt;  // first bit of each block's fields
 };
 
+// 9 March 2000 8:00: the date of every record here.
+const std::uint32_t RecordDate = EncodeDosDateTime({2000, 3, 9, 8, 0, 0});
+
 // Text lines that differ a little, so that blocks compress well.
 Bytes TextLines(std::size_t count, const std::string& word)
 {
@@ -234,16 +191,6 @@ Bytes TextLines(std::size_t count, const std::string& word)
     for (std::size_t i = 0; i < count; ++i)
         text += word + " " + std::to_string(i % 97) + "\r\n";
     return Bytes(text.begin(), text.end());
-}
-
-WriterRecord Record(const std::string& name, Bytes content, std::uint32_t attributes = 0x20)
-{
-    WriterRecord record;
-    record.storedName = name;
-    record.dateTime = (20u << 25) | (3u << 21) | (9u << 16) | (8u << 11);
-    record.attributes = attributes;
-    record.content = std::move(content);
-    return record;
 }
 
 // Encodes the records block by block, keeping each block's true fields,
@@ -306,8 +253,9 @@ MappedArchive MappedWriterArchive()
     Bytes tail(26000);
     for (std::size_t i = 0; i < tail.size(); ++i)
         tail[i] = static_cast<std::uint8_t>(i % 64 < 32 ? 'e' : '-');
-    return MapArchive({Record("liesmich.txt", TextLines(20, "Zeile")), Record("DATEN\\muster.bin", pattern),
-                       Record("leer.txt", {}), Record("schluss.txt", tail, 0x21)},
+    return MapArchive({Record("liesmich.txt", TextLines(20, "Zeile"), 0x20, RecordDate),
+                       Record("DATEN\\muster.bin", pattern, 0x20, RecordDate), Record("leer.txt", {}, 0x20, RecordDate),
+                       Record("schluss.txt", tail, 0x21, RecordDate)},
                       WriterOptions{});
 }
 
@@ -442,8 +390,8 @@ TEST(DamagedArchiveBlockFraming, FlippedCrcBitIsReportedAgainstTheTrueCrc)
                 const std::string damage = "block " + std::to_string(b) + " CRC bit " + std::to_string(k);
                 const Verdict verdict = Extract(FlipBit(archive.bytes, archive.framingAt[b] + 64 + k), archive.files);
                 const std::uint32_t stored = archive.fields[b].crc ^ (1u << k);
-                const std::string expected = "BlockCRCFehler! (is:" + Hex(stored) + " should:" +
-                                             Hex(archive.fields[b].crc) + ") - Abbruch, Datei zerstoert!";
+                const std::string expected = "BlockCRCFehler! (is:" + Hex8(stored) + " should:" +
+                                             Hex8(archive.fields[b].crc) + ") - Abbruch, Datei zerstoert!";
                 if (verdict.ending != Ending::BlockCrc || verdict.stopLine != expected)
                     tally.Fail(damage, std::string(Name(verdict.ending)) + " '" + verdict.stopLine + "'" + verdict.why);
                 else
@@ -605,8 +553,9 @@ TEST(DamagedArchiveDirectory, EveryFlippedDirectoryBitExtractsAsTheModelSays)
     // Valid blocks around a damaged directory: names that leave the folder,
     // read-only files overwritten, sizes past the last block.
     const std::vector<WriterRecord> records = {
-        Record("a.txt", TextLines(3, "eins")), Record("ordner\\b.txt", TextLines(30, "zwei")),
-        Record("c.txt", {'c', 'c', 'c'}, 0x21), Record("c.txt", {'x'})};
+        Record("a.txt", TextLines(3, "eins"), 0x20, RecordDate),
+        Record("ordner\\b.txt", TextLines(30, "zwei"), 0x20, RecordDate),
+        Record("c.txt", {'c', 'c', 'c'}, 0x21, RecordDate), Record("c.txt", {'x'}, 0x20, RecordDate)};
     const Bytes stream = BuildDecodedStream(records);
     const WriterOptions options;
     const std::uint32_t blockSize = options.blockSizeCode * BlockSizeUnit;
@@ -652,7 +601,7 @@ TEST(DamagedArchiveDirectory, EveryFlippedDirectoryBitExtractsAsTheModelSays)
                     written[path] = file.content;
                 if (outcome.exitCode != (model.someFailed ? 1 : 0))
                     tally.Fail(damage, "exit code " + std::to_string(outcome.exitCode) + ", last line '" +
-                                           LastLine(outcome.output) + "'");
+                                           std::string(LastLine(outcome.output)) + "'");
                 else if (written != model.files)
                     tally.Fail(damage, "extracted files differ from the model");
                 else
@@ -711,7 +660,7 @@ void ExpectBlockCrcStop(const Bytes& archive, std::uint32_t storedCrc)
         EXPECT_EQ(outcome.exitCode, 2);
         const Verdict verdict = StopOf(outcome.output);
         EXPECT_EQ(verdict.ending, Ending::BlockCrc) << outcome.output;
-        EXPECT_EQ(verdict.stopLine.rfind("BlockCRCFehler! (is:" + Hex(storedCrc) + " should:", 0), 0u)
+        EXPECT_EQ(verdict.stopLine.rfind("BlockCRCFehler! (is:" + Hex8(storedCrc) + " should:", 0), 0u)
             << verdict.stopLine;
     }
 }
@@ -720,7 +669,7 @@ void ExpectBlockCrcStop(const Bytes& archive, std::uint32_t storedCrc)
 
 TEST(DamagedArchiveBlockFields, LengthAboveTheBlockSizeIsABlockCrcStop)
 {
-    const Bytes stream = BuildDecodedStream({Record("a.txt", TextLines(5, "a"))});
+    const Bytes stream = BuildDecodedStream({Record("a.txt", TextLines(5, "a"), 0x20, RecordDate)});
     Bytes block(BlockSizeUnit, 0);
     std::copy(stream.begin(), stream.end(), block.begin());
     for (std::uint32_t length : {BlockSizeUnit + 1, 2 * BlockSizeUnit, 0xFFFFFFFFu}) {
@@ -735,7 +684,7 @@ TEST(DamagedArchiveBlockFields, LengthAboveTheBlockSizeIsABlockCrcStop)
 
 TEST(DamagedArchiveBlockFields, PrimaryIndexNotBelowTheLengthIsABlockCrcStop)
 {
-    const Bytes stream = BuildDecodedStream({Record("a.txt", TextLines(5, "a"))});
+    const Bytes stream = BuildDecodedStream({Record("a.txt", TextLines(5, "a"), 0x20, RecordDate)});
     Bytes block(BlockSizeUnit, 0);
     std::copy(stream.begin(), stream.end(), block.begin());
     std::uint32_t length = 0;
@@ -760,7 +709,7 @@ TEST(DamagedArchiveBlockFields, FirstStageRunPastTheLengthIsABlockCrcStop)
 {
     // A zero block stored whole: its last run token asks for 146 more copies
     // where only 96 fit. Cutting the run quietly would restore a valid block.
-    const std::uint32_t crc = CrcOf(ZeroBlock());
+    const std::uint32_t crc = ReferenceCrc32(ZeroBlock());
     BlockCrafter intact;
     intact.Fields(BlockSizeUnit, 0, crc);
     intact.Tokens.Encode(ZeroBlock().data(), BlockSizeUnit, intact.Out);
@@ -777,7 +726,7 @@ TEST(DamagedArchiveBlockFields, SecondStageRunPastTheBlockIsABlockCrcStop)
 {
     // The second stage's code: 49 zeros and a count of further zeros.
     // 32719 fills the block exactly; 65535 runs past it.
-    const std::uint32_t crc = CrcOf(ZeroBlock());
+    const std::uint32_t crc = ReferenceCrc32(ZeroBlock());
     for (const std::uint32_t count : {BlockSizeUnit - 49, 0xFFFFu}) {
         Bytes coded(49, 0);
         coded.push_back(static_cast<std::uint8_t>(count));
@@ -830,7 +779,7 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
     constexpr std::uint32_t HeaderFieldReads = 6;
     for (const auto& [what, archive] : archives) {
         ASSERT_LT(archive.size(), blockSize);
-        const std::string firstBlockStop = "BlockCRCFehler! (is:" + Hex(WordAt(archive, HeaderBits + 64)) + " should:";
+        const std::string firstBlockStop = "BlockCRCFehler! (is:" + Hex8(WordAt(archive, HeaderBits + 64)) + " should:";
         for (bool listing : {true, false}) {
             const RunOutcome outcome = listing ? ListInMemory(archive) : ExtractInMemory(archive);
             const Verdict verdict = StopOf(outcome.output);

@@ -10,7 +10,7 @@
 
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
-#include "TestRecords.h"
+#include "TestSupport.h"
 #include "MemoryPlatform.h"
 
 namespace {

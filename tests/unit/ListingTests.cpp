@@ -12,7 +12,7 @@
 
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
-#include "TestRecords.h"
+#include "TestSupport.h"
 #include "MemoryPlatform.h"
 
 namespace {
