@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ArchiveWriter.h"
+#include "common/DosDateTime.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
 }
 
 // Local time as MS-DOS date and time, clamped to the years 1980 to 2107.
-std::uint32_t DosDateTime(std::time_t when)
+std::uint32_t DosStampOf(std::time_t when)
 {
     std::tm local{};
     if (localtime_r(&when, &local) == nullptr)
@@ -71,9 +72,7 @@ std::uint32_t DosDateTime(std::time_t when)
         return 0x00210000u;
     if (year > 2107)
         return 0xFF9FBF7Du;  // 31 December 2107 23:59:58
-    return static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(local.tm_mon + 1) << 21 |
-           static_cast<std::uint32_t>(local.tm_mday) << 16 | static_cast<std::uint32_t>(local.tm_hour) << 11 |
-           static_cast<std::uint32_t>(local.tm_min) << 5 | static_cast<std::uint32_t>(local.tm_sec / 2);
+    return EncodeDosDateTime({year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
 WriterRecord RecordFromFile(const std::string& path)
@@ -86,7 +85,7 @@ WriterRecord RecordFromFile(const std::string& path)
     WriterRecord record;
     const std::size_t slash = path.find_last_of('/');
     record.storedName = slash == std::string::npos ? path : path.substr(slash + 1);
-    record.dateTime = DosDateTime(info.st_mtime);
+    record.dateTime = DosStampOf(info.st_mtime);
     record.attributes = 0x20;
     record.content = ReadFile(path);
     return record;

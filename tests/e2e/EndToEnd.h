@@ -25,28 +25,12 @@
 
 #include "ArchiveWriter.h"
 #include "ChildProcess.h"
+#include "TestSupport.h"
+#include "common/DosDateTime.h"
 
 namespace e2e {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-// Each line followed by CR LF, as the program ends every line.
-inline std::string Crlf(std::initializer_list<std::string_view> lines)
-{
-    std::string text;
-    for (std::string_view line : lines)
-        text.append(line).append("\r\n");
-    return text;
-}
-
-inline std::string Crlf(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text.append(line).append("\r\n");
-    return text;
-}
 
 // Splits at CR LF; a text that ends with CR LF gives no empty last part.
 inline std::vector<std::string> SplitCrlf(const std::string& text)
@@ -63,21 +47,6 @@ inline std::vector<std::string> SplitCrlf(const std::string& text)
         start = end + 2;
     }
     return parts;
-}
-
-inline std::string Pad(std::string text, std::size_t width)
-{
-    if (text.size() < width)
-        text.append(width - text.size(), ' ');
-    return text;
-}
-
-inline std::string RightAligned(std::uint64_t value, std::size_t width)
-{
-    std::string digits = std::to_string(value);
-    if (digits.size() < width)
-        digits.insert(0, width - digits.size(), ' ');
-    return digits;
 }
 
 inline std::string TwoDigits(int value)
@@ -108,13 +77,6 @@ inline std::string GermanTime(int hour, int minute, int second)
     return TwoDigits(hour) + ":" + TwoDigits(minute) + ":" + TwoDigits(second);
 }
 
-inline std::uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second)
-{
-    return static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(month) << 21 |
-           static_cast<std::uint32_t>(day) << 16 | static_cast<std::uint32_t>(hour) << 11 |
-           static_cast<std::uint32_t>(minute) << 5 | static_cast<std::uint32_t>(second / 2);
-}
-
 inline std::time_t UtcSeconds(int year, int month, int day, int hour, int minute, int second)
 {
     std::tm time{};
@@ -129,24 +91,24 @@ inline std::time_t UtcSeconds(int year, int month, int day, int hour, int minute
 
 inline std::string ColumnHeader()
 {
-    return Pad("Dateiname", 41) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ";
+    return Padded("Dateiname", 41) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ";
 }
 
 // The four lines before the first row of a listing.
 inline std::string ListingHead(std::uint32_t blockSize)
 {
-    return Crlf({"Blockgroesse: " + std::to_string(blockSize) + " Bytes", "", ColumnHeader(), ""});
+    return CrLfLines({"Blockgroesse: " + std::to_string(blockSize) + " Bytes", "", ColumnHeader(), ""});
 }
 
 inline std::string ListingRow(const std::string& name, const std::string& dateTime, std::uint64_t size,
                               const std::string& crc)
 {
-    return Pad(name, 41) + " " + dateTime + " " + RightAligned(size, 8) + " " + crc;
+    return Padded(name, 41) + " " + dateTime + " " + RightAligned(size, 8) + " " + crc;
 }
 
 inline std::string ExtractionRow(const std::string& name, int dots, bool extracted)
 {
-    return Pad(name, 41) + " .." + std::string(static_cast<std::size_t>(dots), '.') +
+    return Padded(name, 41) + " .." + std::string(static_cast<std::size_t>(dots), '.') +
            (extracted ? " extracted" : " failed");
 }
 
@@ -157,16 +119,16 @@ inline std::string StartLine(const std::string& archive, const std::string& fold
 
 inline std::string ReadErrorLines()
 {
-    return Crlf({"", "Lesefehler! - Disk/Datei zerstoert?"});
+    return CrLfLines({"", "Lesefehler! - Disk/Datei zerstoert?"});
 }
 
 inline std::vector<std::string> UsageBlock()
 {
     return {
-        Pad(" \"UNTWX -i c:\\name.twx\"", 44) + "...um alle Datein in c:\\name.twx",
+        Padded(" \"UNTWX -i c:\\name.twx\"", 44) + "...um alle Datein in c:\\name.twx",
         std::string(47, ' ') + "mit detailliert anzuzeigen",
         "",
-        Pad(" \"UNTWX -e c:\\name.twx  c:\\docs\\\"", 44) + "...um alle Datein in c:\\name.twx",
+        Padded(" \"UNTWX -e c:\\name.twx  c:\\docs\\\"", 44) + "...um alle Datein in c:\\name.twx",
         std::string(47, ' ') + "nach c:\\docs\\ zu entpacken",
         "",
     };
@@ -217,21 +179,14 @@ inline Bytes SampleArchive()
     return ReadBytes(fs::path(UNTWX_TEST_DATA) / "sample.twx");
 }
 
-inline Bytes ToBytes(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
+// Records of the end-to-end archives: text content, dated Christmas Eve 2003
+// unless given otherwise.
+inline const std::uint32_t ChristmasEve = EncodeDosDateTime({2003, 12, 24, 23, 59, 58});
 
-inline WriterRecord Record(std::string name, std::string_view content,
-                           std::uint32_t dateTime = DosDateTime(2003, 12, 24, 23, 59, 58),
+inline WriterRecord Record(std::string name, std::string_view content, std::uint32_t dateTime = ChristmasEve,
                            std::uint32_t attributes = 0x20)
 {
-    WriterRecord record;
-    record.storedName = std::move(name);
-    record.dateTime = dateTime;
-    record.attributes = attributes;
-    record.content = ToBytes(content);
-    return record;
+    return ::Record(std::move(name), Text(content), attributes, dateTime);
 }
 
 inline Bytes Archive(const std::vector<WriterRecord>& records, std::uint8_t blockSizeCode = 1)

@@ -13,12 +13,12 @@ std::string OutFolder()
 // Start line and block-size line of an extraction of a.twx into out.
 std::string Opening()
 {
-    return Crlf({StartLine("a.twx", OutFolder()), "", "Blockgroesse: 32768 Bytes", ""});
+    return CrLfLines({StartLine("a.twx", OutFolder()), "", "Blockgroesse: 32768 Bytes", ""});
 }
 
 std::string Closing()
 {
-    return Crlf({"", "-done"});
+    return CrLfLines({"", "-done"});
 }
 
 class Extraction : public EndToEndTest {
@@ -41,7 +41,7 @@ TEST_F(Extraction, SampleFileGetsContentAndStoredLocalTime)
     const ChildResult run = Extract(SampleArchive());
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output, Opening() + Crlf({ExtractionRow(SampleName, 1, true)}) + Closing());
+    EXPECT_EQ(run.output, Opening() + CrLfLines({ExtractionRow(SampleName, 1, true)}) + Closing());
     EXPECT_EQ(ReadText(Work / "out" / SampleName), "abc");
     // With the zone set to UTC, local 12:30:00 is 12:30:00 UTC in both builds.
     EXPECT_EQ(StatusOf(Work / "out" / SampleName).st_mtime, UtcSeconds(2003, 6, 15, 12, 30, 0));
@@ -60,25 +60,25 @@ Bytes Noise(std::size_t size, std::uint32_t seed)
 
 TEST_F(Extraction, ContentSpanningThreeBlocksPrintsThreeDots)
 {
-    WriterRecord big = Record("big.bin", "", DosDateTime(2003, 6, 15, 12, 30, 0));
+    WriterRecord big = Record("big.bin", "", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}));
     big.content = Noise(2 * BlockSizeUnit, 11);  // from byte 20 of block 1 to byte 19 of block 3
     const ChildResult run = Extract(Archive({big, Record("after.txt", "abc")}, 1));
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output,
-              Opening() + Crlf({ExtractionRow("big.bin", 3, true), ExtractionRow("after.txt", 1, true)}) + Closing());
+              Opening() + CrLfLines({ExtractionRow("big.bin", 3, true), ExtractionRow("after.txt", 1, true)}) + Closing());
     EXPECT_TRUE(ReadBytes(Work / "out" / "big.bin") == big.content) << "content differs";
     EXPECT_EQ(ReadText(Work / "out" / "after.txt"), "abc");
 }
 
 TEST_F(Extraction, ReadOnlyRecordEndsAsFileWithoutWritePermission)
 {
-    const ChildResult run = Extract(Archive({Record("nurlesen.txt", "abc", DosDateTime(2003, 6, 15, 12, 30, 0), 0x21),
-                                             Record("normal.txt", "abc", DosDateTime(2003, 6, 15, 12, 30, 0), 0x20)}));
+    const ChildResult run = Extract(Archive({Record("nurlesen.txt", "abc", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}), 0x21),
+                                             Record("normal.txt", "abc", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}), 0x20)}));
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, Opening() +
-                              Crlf({ExtractionRow("nurlesen.txt", 1, true), ExtractionRow("normal.txt", 1, true)}) +
+                              CrLfLines({ExtractionRow("nurlesen.txt", 1, true), ExtractionRow("normal.txt", 1, true)}) +
                               Closing());
     EXPECT_EQ(ReadText(Work / "out" / "nurlesen.txt"), "abc");
     EXPECT_EQ(StatusOf(Work / "out" / "nurlesen.txt").st_mode & 0222, 0u);
@@ -91,7 +91,7 @@ TEST_F(EndToEndTest, MissingTargetFolderFailsEveryRecord)
     const ChildResult run = Run({"-e", "a.twx", "fehlt"});
 
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.output, Crlf({StartLine("a.twx", std::string("fehlt") + FolderSeparator()), "",
+    EXPECT_EQ(run.output, CrLfLines({StartLine("a.twx", std::string("fehlt") + FolderSeparator()), "",
                                 "Blockgroesse: 32768 Bytes", "", ExtractionRow("voll.txt", 1, false),
                                 ExtractionRow("leer.txt", 0, false), "", "-done"}));
     EXPECT_EQ(Tree(), std::vector<std::string>({"a.twx"}));
@@ -106,7 +106,7 @@ TEST_F(Extraction, UnsafeStoredNamesFailAndCreateNothingWhileNextRecordSucceeds)
 
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, Opening() +
-                              Crlf({ExtractionRow("../x", 1, false), ExtractionRow("a/b", 1, false),
+                              CrLfLines({ExtractionRow("../x", 1, false), ExtractionRow("a/b", 1, false),
                                     ExtractionRow("..", 1, false), ExtractionRow(".", 1, false),
                                     ExtractionRow("", 1, false), ExtractionRow(zeroByte, 1, false),
                                     ExtractionRow("good.txt", 1, true)}) +
@@ -119,12 +119,12 @@ TEST_F(Extraction, PlantedLinkAtOutputPathIsNotFollowed)
 {
     if (RunsUnderWine())
         GTEST_SKIP() << "Win32 programs do not meet POSIX symbolic links as such";
-    Put("opfer.txt", ToBytes("keep"));
+    Put("opfer.txt", Text("keep"));
     fs::create_symlink("../opfer.txt", Work / "out" / SampleName);
     const ChildResult run = Extract(SampleArchive());
 
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.output, Opening() + Crlf({ExtractionRow(SampleName, 1, false)}) + Closing());
+    EXPECT_EQ(run.output, Opening() + CrLfLines({ExtractionRow(SampleName, 1, false)}) + Closing());
     EXPECT_EQ(ReadText(Work / "opfer.txt"), "keep");
     EXPECT_TRUE(fs::is_symlink(Work / "out" / SampleName));
 }
@@ -136,7 +136,7 @@ TEST_F(Extraction, DeviceNamesFailOnlyOnWin32)
     const bool devices = RunsUnderWine();
     EXPECT_EQ(run.exitCode, devices ? 1 : 0);
     EXPECT_EQ(run.output, Opening() +
-                              Crlf({ExtractionRow("CON", 1, !devices), ExtractionRow("nul.txt", 1, !devices),
+                              CrLfLines({ExtractionRow("CON", 1, !devices), ExtractionRow("nul.txt", 1, !devices),
                                     ExtractionRow("ok.txt", 1, true)}) +
                               Closing());
     EXPECT_EQ(ReadText(Work / "out" / "ok.txt"), "abc");
@@ -161,7 +161,7 @@ TEST_P(NonAsciiName, IsConvertedFromWindows1252OnlyForUtf8Locale)
     // Wine writes console bytes unchanged; the native build converts them.
     const bool utf8Console = !RunsUnderWine() && utf8Locale;
     const std::string utf8 = "M\xC3\xBCller.txt";
-    std::string row = Crlf({ExtractionRow(stored, 1, true)});
+    std::string row = CrLfLines({ExtractionRow(stored, 1, true)});
     if (utf8Console)
         row.replace(1, 1, "\xC3\xBC");
     EXPECT_EQ(run.exitCode, 0);

@@ -47,7 +47,7 @@ protected:
                                        ""};
         lines.insert(lines.end(), rows.begin(), rows.end());
         lines.insert(lines.end(), {"", "-done"});
-        return Crlf(lines);
+        return CrLfLines(lines);
     }
 };
 
@@ -78,14 +78,14 @@ TEST_F(FileSystem, NameOf255CharactersIsExtracted)
 
 TEST_F(FileSystem, ArchiveAndFolderWithCyrillicNamesOpen)
 {
-    Put(CyrillicArchive, Archive({Record("abc.txt", "abc", DosDateTime(2003, 6, 15, 12, 30, 0))}));
+    Put(CyrillicArchive, Archive({Record("abc.txt", "abc", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}))}));
     fs::create_directory(Work / CyrillicFolder);
 
     const ChildResult listing = RunGerman({"-i", CyrillicArchive});
     const ChildResult extraction = Run({"-e", CyrillicArchive, CyrillicFolder});
 
     EXPECT_EQ(listing.exitCode, 0);
-    EXPECT_EQ(listing.output, ListingHead(32768) + Crlf({ListingRow("abc.txt", GermanDate(15, 6, 2003) + " 12:30:00",
+    EXPECT_EQ(listing.output, ListingHead(32768) + CrLfLines({ListingRow("abc.txt", GermanDate(15, 6, 2003) + " 12:30:00",
                                                                     3, SampleCrc)}));
     EXPECT_EQ(extraction.exitCode, 0);
     // Redirected, the Win32 build writes typed text in the ANSI code page
@@ -155,8 +155,8 @@ TEST_F(FileSystem, TrailingDotsAndBlanksAreDroppedOnlyWhereWindowsDropsThem)
 TEST_F(FileSystem, SummerAndWinterStampsKeepTheirLocalTimeWhateverTheSeasonNow)
 {
     fs::create_directory(Work / "out");
-    const ChildResult run = Extract(Archive({Record("juli.txt", "1", DosDateTime(2003, 7, 15, 12, 0, 0)),
-                                             Record("januar.txt", "2", DosDateTime(2003, 1, 15, 12, 0, 0))}),
+    const ChildResult run = Extract(Archive({Record("juli.txt", "1", EncodeDosDateTime({2003, 7, 15, 12, 0, 0})),
+                                             Record("januar.txt", "2", EncodeDosDateTime({2003, 1, 15, 12, 0, 0}))}),
                                     "out", {{"TZ", "Europe/Berlin"}});
 
     EXPECT_EQ(run.exitCode, 0);

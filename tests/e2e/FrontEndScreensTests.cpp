@@ -46,7 +46,7 @@ void ExpectMissingParameterScreen(const ChildResult& run, bool editionTitle)
         ExpectTitleLine(lines[0]);
     }
     ExpectWordedLine(lines[1]);
-    EXPECT_EQ(run.output, Crlf({lines[0], lines[1], "", "nicht genug Parameter"}));
+    EXPECT_EQ(run.output, CrLfLines({lines[0], lines[1], "", "nicht genug Parameter"}));
 }
 
 class WelcomeScreen : public EndToEndTest, public ::testing::WithParamInterface<std::string> {};
@@ -72,8 +72,8 @@ TEST_P(WelcomeScreen, ShowsThirtyFourLinesWithUsageAfterThePrompt)
         "Fuer die Funktion dieses Programmes uebernehme ich/wir keine Garantie.",
         "Es bestehen keine Ansprueche durch Verwendung entstehender Schaeden.",
         "Benutzung auf eigene Gefahr !", "", ""};
-    std::string expected = Crlf(screen) + "press enter to continue..." + Crlf({"", "Benutzen Sie:", std::string(13, '^')});
-    expected += Crlf(UsageBlock());
+    std::string expected = CrLfLines(screen) + "press enter to continue..." + CrLfLines({"", "Benutzen Sie:", std::string(13, '^')});
+    expected += CrLfLines(UsageBlock());
     EXPECT_EQ(run.output, expected);
 }
 
@@ -92,8 +92,8 @@ TEST_P(InvalidCommandWord, ShowsUsageAndEndsWithCommandLineError)
     ASSERT_EQ(lines.size(), 11u) << run.output;
     ExpectTitleLine(lines[0]);
     ExpectWordedLine(lines[1]);
-    EXPECT_EQ(run.output, Crlf({lines[0], lines[1], "", "ungueltiger Befehlsparameter, benutzen Sie:", ""}) +
-                              Crlf(UsageBlock()));
+    EXPECT_EQ(run.output, CrLfLines({lines[0], lines[1], "", "ungueltiger Befehlsparameter, benutzen Sie:", ""}) +
+                              CrLfLines(UsageBlock()));
     EXPECT_FALSE(fs::exists(Work / "out"));
 }
 
@@ -126,7 +126,7 @@ TEST_F(EndToEndTest, ArgumentsAfterListedArchiveAreIgnored)
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, ListingHead(SampleBlockSize) +
-                              Crlf({ListingRow(SampleName, GermanDate(15, 6, 2003) + " 12:30:00", 3, SampleCrc)}));
+                              CrLfLines({ListingRow(SampleName, GermanDate(15, 6, 2003) + " 12:30:00", 3, SampleCrc)}));
 }
 
 struct FolderForm {
@@ -149,7 +149,7 @@ TEST_P(TargetFolderForm, StartLineShowsOneFinalSeparatorAndFileLandsInFolder)
     const ChildResult run = Run({"-e", "a.twx", GetParam().given});
 
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output, Crlf({StartLine("a.twx", GetParam().shown), "", "Blockgroesse: 32768 Bytes", "",
+    EXPECT_EQ(run.output, CrLfLines({StartLine("a.twx", GetParam().shown), "", "Blockgroesse: 32768 Bytes", "",
                                 ExtractionRow(SampleName, 1, true), "", "-done"}));
     EXPECT_EQ(ReadText(Work / "out" / SampleName), "abc");
 }
@@ -191,7 +191,7 @@ TEST_P(SignatureStop, EndsAtOnceWithoutThePause)
     const bool converted = !RunsUnderWine() && GetParam() == GermanLocale;
     const std::string umlaut = converted ? "\xC3\xA4" : "\xE4";
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.output, Crlf({"Signatur der Datei besch" + umlaut + "digt - falsches Format?"}));
+    EXPECT_EQ(run.output, CrLfLines({"Signatur der Datei besch" + umlaut + "digt - falsches Format?"}));
     EXPECT_LT(run.elapsed.count(), 3500) << "a run with the pause takes at least 5000 ms";
 }
 

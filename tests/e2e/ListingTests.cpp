@@ -11,12 +11,12 @@ TEST_F(EndToEndTest, SampleListingShowsGermanDateAndCrc)
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, ListingHead(SampleBlockSize) +
-                              Crlf({ListingRow(SampleName, GermanDate(15, 6, 2003) + " 12:30:00", 3, SampleCrc)}));
+                              CrLfLines({ListingRow(SampleName, GermanDate(15, 6, 2003) + " 12:30:00", 3, SampleCrc)}));
 }
 
 TEST_F(EndToEndTest, RowFieldsLineUpUnderTheirColumnHeadings)
 {
-    Put("a.twx", Archive({Record("weihnachten.txt", "abc", DosDateTime(2003, 12, 24, 23, 59, 58))}));
+    Put("a.twx", Archive({Record("weihnachten.txt", "abc", EncodeDosDateTime({2003, 12, 24, 23, 59, 58}))}));
     const ChildResult run = RunGerman({"-i", "a.twx"});
 
     EXPECT_EQ(run.exitCode, 0);
@@ -25,7 +25,7 @@ TEST_F(EndToEndTest, RowFieldsLineUpUnderTheirColumnHeadings)
     const std::string& header = lines[2];
     const std::string& row = lines[4];
     EXPECT_EQ(header, ColumnHeader());
-    EXPECT_EQ(row.substr(0, 41), Pad("weihnachten.txt", 41));
+    EXPECT_EQ(row.substr(0, 41), Padded("weihnachten.txt", 41));
     EXPECT_EQ(row.substr(header.find("Datum"), 10), "24.12.2003");
     EXPECT_EQ(row.substr(header.find("Zeit"), 8), "23:59:58");
     const std::size_t sizeEnd = header.find("Groesse") + std::string_view("Groesse").size();
@@ -55,7 +55,7 @@ TEST_P(ListingPages, PromptFollowsRowNineteenAndEveryFurtherTwentyThird)
 
     std::string expected = ListingHead(SampleBlockSize);
     for (int number = 1; number <= records; ++number) {
-        expected += Crlf({ListingRow(NumberedName(number), "24.12.2003 23:59:58", 3, SampleCrc)});
+        expected += CrLfLines({ListingRow(NumberedName(number), "24.12.2003 23:59:58", 3, SampleCrc)});
         if (number == 19 || number == 42)
             expected += "\r\npress enter to continue...";
     }
@@ -68,15 +68,15 @@ INSTANTIATE_TEST_SUITE_P(RecordCounts, ListingPages, ::testing::Values(18, 19, 4
 
 TEST_F(EndToEndTest, InvalidStoredDateShowsMarkerAndListingGoesOn)
 {
-    Put("a.twx", Archive({Record("monat0.txt", "abc", DosDateTime(2003, 0, 15, 12, 30, 0)),
-                          Record("stunde24.txt", "", DosDateTime(2003, 12, 24, 24, 0, 0)),
-                          Record("mitternacht.txt", "abc", DosDateTime(2003, 12, 24, 0, 0, 0)),
+    Put("a.twx", Archive({Record("monat0.txt", "abc", EncodeDosDateTime({2003, 0, 15, 12, 30, 0})),
+                          Record("stunde24.txt", "", EncodeDosDateTime({2003, 12, 24, 24, 0, 0})),
+                          Record("mitternacht.txt", "abc", EncodeDosDateTime({2003, 12, 24, 0, 0, 0})),
                           Record("danach.txt", "abc")}));
     const ChildResult run = RunGerman({"-i", "a.twx"});
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output, ListingHead(SampleBlockSize) +
-                              Crlf({ListingRow("monat0.txt", "--.--.---- --:--:--", 3, SampleCrc),
+                              CrLfLines({ListingRow("monat0.txt", "--.--.---- --:--:--", 3, SampleCrc),
                                     ListingRow("stunde24.txt", "--.--.---- --:--:--", 0, "00000000"),
                                     ListingRow("mitternacht.txt", "24.12.2003", 3, SampleCrc),
                                     ListingRow("danach.txt", "24.12.2003 23:59:58", 3, SampleCrc)}));

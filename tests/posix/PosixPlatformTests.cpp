@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/DosDateTime.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -35,12 +36,6 @@ bool Utf8LocaleAvailable() {
     const bool utf8 = std::string(nl_langinfo_l(CODESET, locale)) == "UTF-8";
     freelocale(locale);
     return utf8;
-}
-
-std::uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
-    return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
-           (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
-           (static_cast<std::uint32_t>(minute) << 5) | static_cast<std::uint32_t>(second / 2);
 }
 
 class PosixPlatform : public ::testing::Test {
@@ -144,7 +139,7 @@ TEST_F(PosixPlatform, InvalidHandleFailsReadsAndWrites) {
     EXPECT_EQ(platform::Read(platform::InvalidFile, buffer, 4), -1);
     EXPECT_EQ(platform::Write(platform::InvalidFile, "abcd", 4), -1);
     EXPECT_EQ(platform::Write(platform::InvalidFile, "", 0), -1);
-    platform::SetLastWriteTime(platform::InvalidFile, DosStamp(2001, 2, 3, 4, 5, 6));
+    platform::SetLastWriteTime(platform::InvalidFile, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
     platform::Close(platform::InvalidFile);
 }
 
@@ -194,7 +189,7 @@ protected:
 TEST_F(PosixPlatformInUtc, SetLastWriteTimeAppliesDosStampAsLocalTime) {
     const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
     ASSERT_NE(file, platform::InvalidFile);
-    platform::SetLastWriteTime(file, DosStamp(2001, 2, 3, 4, 5, 6));
+    platform::SetLastWriteTime(file, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
     platform::Close(file);
     EXPECT_EQ(ModificationTime(Path("a.txt")), 981173106);
 }
@@ -202,7 +197,7 @@ TEST_F(PosixPlatformInUtc, SetLastWriteTimeAppliesDosStampAsLocalTime) {
 TEST_F(PosixPlatformInUtc, SetLastWriteTimeAcceptsLeapDayAndLastSecond) {
     const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
     ASSERT_NE(file, platform::InvalidFile);
-    platform::SetLastWriteTime(file, DosStamp(2000, 2, 29, 23, 59, 58));
+    platform::SetLastWriteTime(file, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
     platform::Close(file);
     EXPECT_EQ(ModificationTime(Path("a.txt")), 951868798);
 }
@@ -213,9 +208,11 @@ TEST_F(PosixPlatformInUtc, SetLastWriteTimeIgnoresInvalidStamps) {
     const timespec known[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
     ASSERT_EQ(futimens(static_cast<int>(file), known), 0);
     const std::uint32_t invalid[] = {
-        DosStamp(2001, 0, 3, 4, 5, 6),  DosStamp(2001, 13, 3, 4, 5, 6), DosStamp(2001, 2, 0, 4, 5, 6),
-        DosStamp(2001, 2, 29, 4, 5, 6), DosStamp(2001, 6, 31, 4, 5, 6), DosStamp(2001, 2, 3, 24, 5, 6),
-        DosStamp(2001, 2, 3, 4, 60, 6), DosStamp(2001, 2, 3, 4, 5, 60),
+        EncodeDosDateTime({2001, 0, 3, 4, 5, 6}), EncodeDosDateTime({2001, 13, 3, 4, 5, 6}),
+        EncodeDosDateTime({2001, 2, 0, 4, 5, 6}),
+        EncodeDosDateTime({2001, 2, 29, 4, 5, 6}), EncodeDosDateTime({2001, 6, 31, 4, 5, 6}),
+        EncodeDosDateTime({2001, 2, 3, 24, 5, 6}),
+        EncodeDosDateTime({2001, 2, 3, 4, 60, 6}), EncodeDosDateTime({2001, 2, 3, 4, 5, 60}),
     };
     for (const std::uint32_t stamp : invalid) {
         platform::SetLastWriteTime(file, stamp);

@@ -433,6 +433,14 @@ void RandomFill(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& del
 struct ReadTrace {
     std::vector<std::uint32_t> values;
     std::vector<std::uint32_t> states;  // Cursor, BitIndex, UsedLength, Status after each read
+
+    void NoteState(const TBlock& block)
+    {
+        states.push_back(block.Cursor);
+        states.push_back(block.BitIndex);
+        states.push_back(block.UsedLength);
+        states.push_back(block.Status);
+    }
 };
 
 // Runs a seeded mix of reads and seeks; whole bytes are read either with
@@ -467,10 +475,7 @@ ReadTrace RunReads(bool useReadByte, bool withFill, unsigned seed)
             block->Seek(ops() % (block->UsedLength + 2));
         }
         trace.values.push_back(value);
-        trace.states.push_back(block->Cursor);
-        trace.states.push_back(block->BitIndex);
-        trace.states.push_back(block->UsedLength);
-        trace.states.push_back(block->Status);
+        trace.NoteState(*block);
     }
     Free(block);
     g_streamBlock = nullptr;
@@ -597,10 +602,7 @@ ReadTrace RunBitRuns(bool fast, unsigned seed)
             for (unsigned i = 0; i < count; ++i)
                 trace.values.push_back(block->ReadBit());
         }
-        trace.states.push_back(block->Cursor);
-        trace.states.push_back(block->BitIndex);
-        trace.states.push_back(block->UsedLength);
-        trace.states.push_back(block->Status);
+        trace.NoteState(*block);
     }
     Free(block);
     g_streamBlock = nullptr;

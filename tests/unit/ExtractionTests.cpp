@@ -19,15 +19,10 @@ using platform::memory::Current;
 
 constexpr std::uint32_t Block = 32768;
 
-std::string Padded(const std::string& text)
-{
-    return text.size() >= 41 ? text : text + std::string(41 - text.size(), ' ');
-}
-
 // A report line: the name, " ..", one dot per chunk, and the verdict.
 std::string Line(const std::string& displayName, int dots, bool extracted = true)
 {
-    return Padded(displayName) + " .." + std::string(dots, '.') + (extracted ? " extracted" : " failed") + "\r\n";
+    return Padded(displayName, 41) + " .." + std::string(dots, '.') + (extracted ? " extracted" : " failed") + "\r\n";
 }
 
 // Everything an extraction of a.twx into out prints around its report lines.
@@ -262,7 +257,7 @@ TEST(ExtractionFailures, BlockCrcMismatchStopsInsideTheFileAfterEarlierFilesAreC
     const RunOutcome run = ExtractInMemory(encoder.Finish());
 
     const std::string expected = "enpacke das Archiv a.twx nach out/\r\n\r\nBlockgroesse: 32768 Bytes\r\n\r\n" +
-                                 Line("a.txt", 1) + Padded("b.bin") + " ..." + "BlockCRCFehler! (is:" + Hex8(storedCrc) +
+                                 Line("a.txt", 1) + Padded("b.bin", 41) + " ..." + "BlockCRCFehler! (is:" + Hex8(storedCrc) +
                                  " should:" + Hex8(trueCrc) + ") - Abbruch, Datei zerstoert!\r\n";
     EXPECT_EQ(run.output, expected);
     EXPECT_EQ(run.exitCode, 2);

@@ -14,47 +14,13 @@
 #include "InProcessRun.h"
 #include "TestSupport.h"
 #include "MemoryPlatform.h"
+#include "common/DosDateTime.h"
 
 namespace {
-
 
 // 15 June 2003 12:30:00 in MS-DOS format.
 constexpr char JuneNoonHalfText[] = "15.06.2003 12:30:00";
 constexpr char InvalidDateText[] = "--.--.---- --:--:--";
-
-// CRC-32 of `count` copies of one byte, table-driven for speed.
-std::uint32_t Crc32OfRun(std::uint8_t value, std::uint64_t count)
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1u) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        table[n] = c;
-    }
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint64_t i = 0; i < count; ++i)
-        crc = table[(crc ^ value) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
-std::uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int secondField)
-{
-    return static_cast<std::uint32_t>(year - 1980) << 25 | static_cast<std::uint32_t>(month) << 21 |
-           static_cast<std::uint32_t>(day) << 16 | static_cast<std::uint32_t>(hour) << 11 |
-           static_cast<std::uint32_t>(minute) << 5 | static_cast<std::uint32_t>(secondField);
-}
-
-std::string Padded(const std::string& text, std::size_t width)
-{
-    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
-
-std::string RightAligned(std::uint64_t value, std::size_t width)
-{
-    const std::string digits = std::to_string(value);
-    return digits.size() >= width ? digits : std::string(width - digits.size(), ' ') + digits;
-}
 
 // One table row, line end included.
 std::string Row(const std::string& displayName, const std::string& dateTime, std::uint64_t size, std::uint32_t crc)
@@ -189,8 +155,8 @@ TEST(ListingTable, EmptyFileShowsSizeZeroAndZeroCrc)
 
 TEST(ListingTable, MidnightShowsTheDateWithoutTime)
 {
-    const std::uint32_t midnight = DosDateTime(2003, 6, 15, 0, 0, 0);
-    const std::uint32_t oneSecondPast = DosDateTime(2003, 6, 15, 0, 0, 1);
+    const std::uint32_t midnight = EncodeDosDateTime({2003, 6, 15, 0, 0, 0});
+    const std::uint32_t oneSecondPast = EncodeDosDateTime({2003, 6, 15, 0, 0, 2});
     const std::vector<WriterRecord> records{Record("mitternacht.txt", Text("abc"), 0x20, midnight),
                                             Record("danach.txt", Text("abc"), 0x20, oneSecondPast)};
     const RunOutcome run = ListInMemory(WriteArchive(records, Code(1)));
@@ -235,7 +201,8 @@ TEST(ListingTable, SizeOfNineDigitsShiftsTheCrcColumn)
     const std::string name = "gross.bin";
     const Bytes archive = EncodeHeadAndRun(RecordHead(name, size, JuneNoonHalf, 0x20), 'z', size, Code(64));
     const RunOutcome run = ListInMemory(archive);
-    const std::string row = Padded(name, 41) + " 15.06.2003 12:30:00 100000000 " + Hex8(Crc32OfRun('z', size)) + "\r\n";
+    const std::string row =
+        Padded(name, 41) + " 15.06.2003 12:30:00 100000000 " + Hex8(ReferenceCrc32OfRun('z', size)) + "\r\n";
     EXPECT_EQ(run.output, Preamble(2097152) + row);
     EXPECT_EQ(run.exitCode, 0);
 }
@@ -304,20 +271,20 @@ TEST(ListingDates, InvalidStoredDatesShowTheMarkerAndTheListingGoesOn)
         std::string shown;
     };
     const std::vector<Case> cases{
-        {"monat0.txt", DosDateTime(2003, 0, 15, 12, 30, 0), InvalidDateText},
-        {"monat13.txt", DosDateTime(2003, 13, 15, 12, 30, 0), InvalidDateText},
-        {"feb29-1981.txt", DosDateTime(1981, 2, 29, 12, 30, 0), InvalidDateText},
-        {"feb29-2000.txt", DosDateTime(2000, 2, 29, 12, 30, 0), "29.02.2000 12:30:00"},
-        {"feb29-2100.txt", DosDateTime(2100, 2, 29, 12, 30, 0), InvalidDateText},
-        {"feb29-2004.txt", DosDateTime(2004, 2, 29, 8, 5, 3), "29.02.2004 08:05:06"},
-        {"april31.txt", DosDateTime(2003, 4, 31, 12, 30, 0), InvalidDateText},
-        {"april30.txt", DosDateTime(2003, 4, 30, 12, 30, 0), "30.04.2003 12:30:00"},
-        {"tag0.txt", DosDateTime(2003, 5, 0, 12, 30, 0), InvalidDateText},
-        {"stunde24.txt", DosDateTime(2003, 6, 15, 24, 0, 0), InvalidDateText},
-        {"minute60.txt", DosDateTime(2003, 6, 15, 12, 60, 0), InvalidDateText},
-        {"sekunden30.txt", DosDateTime(2003, 6, 15, 12, 30, 30), InvalidDateText},
-        {"letzte.txt", DosDateTime(2107, 12, 31, 23, 59, 29), "31.12.2107 23:59:58"},
-        {"erste.txt", DosDateTime(1980, 1, 1, 0, 0, 0), "01.01.1980"},
+        {"monat0.txt", EncodeDosDateTime({2003, 0, 15, 12, 30, 0}), InvalidDateText},
+        {"monat13.txt", EncodeDosDateTime({2003, 13, 15, 12, 30, 0}), InvalidDateText},
+        {"feb29-1981.txt", EncodeDosDateTime({1981, 2, 29, 12, 30, 0}), InvalidDateText},
+        {"feb29-2000.txt", EncodeDosDateTime({2000, 2, 29, 12, 30, 0}), "29.02.2000 12:30:00"},
+        {"feb29-2100.txt", EncodeDosDateTime({2100, 2, 29, 12, 30, 0}), InvalidDateText},
+        {"feb29-2004.txt", EncodeDosDateTime({2004, 2, 29, 8, 5, 6}), "29.02.2004 08:05:06"},
+        {"april31.txt", EncodeDosDateTime({2003, 4, 31, 12, 30, 0}), InvalidDateText},
+        {"april30.txt", EncodeDosDateTime({2003, 4, 30, 12, 30, 0}), "30.04.2003 12:30:00"},
+        {"tag0.txt", EncodeDosDateTime({2003, 5, 0, 12, 30, 0}), InvalidDateText},
+        {"stunde24.txt", EncodeDosDateTime({2003, 6, 15, 24, 0, 0}), InvalidDateText},
+        {"minute60.txt", EncodeDosDateTime({2003, 6, 15, 12, 60, 0}), InvalidDateText},
+        {"sekunden30.txt", EncodeDosDateTime({2003, 6, 15, 12, 30, 60}), InvalidDateText},
+        {"letzte.txt", EncodeDosDateTime({2107, 12, 31, 23, 59, 58}), "31.12.2107 23:59:58"},
+        {"erste.txt", EncodeDosDateTime({1980, 1, 1, 0, 0, 0}), "01.01.1980"},
     };
     std::vector<WriterRecord> records;
     std::string expected = Preamble(32768);

@@ -15,12 +15,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-std::uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
-    return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
-           (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
-           (static_cast<std::uint32_t>(minute) << 5) | static_cast<std::uint32_t>(second / 2);
-}
-
 // --- Command-line splitting ---
 
 TEST(SplitCommandLine, SeparatesArgumentsAtBlanksAndKeepsProgramName) {
@@ -129,7 +123,7 @@ TEST(DosDateTime, EncodeIsTheInverseOfDecodeForValidStamps) {
         EXPECT_EQ(back->minute, t.minute);
         EXPECT_EQ(back->second, t.second);
     }
-    EXPECT_EQ(EncodeDosDateTime({2003, 6, 15, 12, 30, 45}), DosStamp(2003, 6, 15, 12, 30, 44));
+    EXPECT_EQ(EncodeDosDateTime({2003, 6, 15, 12, 30, 45}), 0x2ECF63D6u);  // 12:30:44
     EXPECT_FALSE(DecodeDosDateTime(EncodeDosDateTime({2003, 0, 15, 12, 30, 0})).has_value());
 }
 
@@ -287,12 +281,12 @@ TEST_F(MemoryPlatform, WritesAppendAndOverwritingStartsAnew) {
     EXPECT_EQ(platform::Write(file, "abc", 3), 3);
     EXPECT_EQ(platform::Write(file, "de", 2), 2);
     EXPECT_EQ(platform::Write(file, "", 0), 0);
-    platform::SetLastWriteTime(file, DosStamp(2001, 2, 3, 4, 5, 6));
+    platform::SetLastWriteTime(file, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
     platform::Close(file);
     platform::SetAttributes("out/a.txt", 0x20);
     const auto& first = state().files.at("out/a.txt");
     EXPECT_EQ(std::string(first.content.begin(), first.content.end()), "abcde");
-    EXPECT_EQ(first.dosDateTime, DosStamp(2001, 2, 3, 4, 5, 6));
+    EXPECT_EQ(first.dosDateTime, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
     EXPECT_TRUE(first.attributesSet);
     EXPECT_EQ(first.attributes, 0x20u);
 
@@ -331,16 +325,18 @@ TEST_F(MemoryPlatform, WritesFailOnInvalidClosedAndReadingHandles) {
 TEST_F(MemoryPlatform, StoresOnlyValidDosStamps) {
     const platform::FileHandle file = platform::CreateForWriting("out/a.txt");
     const std::uint32_t invalid[] = {
-        DosStamp(2001, 0, 3, 4, 5, 6),    DosStamp(2001, 13, 3, 4, 5, 6), DosStamp(2001, 2, 0, 4, 5, 6),
-        DosStamp(2001, 2, 29, 4, 5, 6),   DosStamp(2001, 4, 31, 4, 5, 6), DosStamp(2001, 2, 3, 24, 5, 6),
-        DosStamp(2001, 2, 3, 4, 60, 6),   DosStamp(2001, 2, 3, 4, 5, 60),
+        EncodeDosDateTime({2001, 0, 3, 4, 5, 6}), EncodeDosDateTime({2001, 13, 3, 4, 5, 6}),
+        EncodeDosDateTime({2001, 2, 0, 4, 5, 6}),
+        EncodeDosDateTime({2001, 2, 29, 4, 5, 6}), EncodeDosDateTime({2001, 4, 31, 4, 5, 6}),
+        EncodeDosDateTime({2001, 2, 3, 24, 5, 6}),
+        EncodeDosDateTime({2001, 2, 3, 4, 60, 6}), EncodeDosDateTime({2001, 2, 3, 4, 5, 60}),
     };
     for (const std::uint32_t stamp : invalid) {
         platform::SetLastWriteTime(file, stamp);
         EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, 0u) << std::hex << stamp;
     }
-    platform::SetLastWriteTime(file, DosStamp(2000, 2, 29, 23, 59, 58));
-    EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, DosStamp(2000, 2, 29, 23, 59, 58));
+    platform::SetLastWriteTime(file, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
+    EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
     platform::Close(file);
 }
 
