@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds the native, Win32 and sanitizer builds and runs every test suite:
-# unit and in-process tests, end-to-end tests natively and under Wine, the
-# sanitizer run, the fuzz corpus replay and a bounded fuzz run.
+# Builds the win32, native and asan presets (CMakePresets.json) and runs every
+# test suite: unit and in-process tests, end-to-end tests natively and under
+# Wine, everything again under the sanitizers, the fuzz corpus replays and a
+# bounded run of both fuzz targets.
+# UNTWX_BUILD_ROOT: where the build folders go (default: build/ in the source
+# tree); UNTWX_FUZZ_SECONDS: fuzzing time, split between the two targets
+# (default 120; 0 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,17 +17,15 @@ if [ "$(id -u)" = 0 ]; then
 fi
 
 echo "== Win32 build"
-cmake -S . -B "$out/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DUNTWX_WERROR=ON -DBUILD_TESTING=OFF
+cmake --preset win32 -B "$out/win32"
 cmake --build "$out/win32" --target untwx
 
 echo "== Native build"
-cmake -S . -B "$out/native" -G Ninja -DUNTWX_WERROR=ON -DUNTWX_WIN32_EXE="$out/win32/UNTWX.exe"
+cmake --preset native -B "$out/native" -DUNTWX_WIN32_EXE="$out/win32/UNTWX.exe"
 cmake --build "$out/native"
 
 echo "== Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-CC=clang CXX=clang++ cmake -S . -B "$out/asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DUNTWX_WERROR=ON -DUNTWX_SANITIZE=ON -DUNTWX_FUZZ=ON
+cmake --preset asan -B "$out/asan"
 cmake --build "$out/asan"
 
 # Wine creates its prefix on first start; do it once before the parallel tests.
@@ -31,14 +33,12 @@ export WINEDEBUG=-all
 timeout 300 wineboot -i >/dev/null 2>&1 || true
 
 echo "== Tests: native build, end-to-end natively and under Wine"
-ctest --test-dir "$out/native" -j8 --output-on-failure
+ctest --preset native --test-dir "$out/native"
 
 echo "== Tests: sanitizer build"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$out/asan" -j4 --output-on-failure -E '^wine\.'
+ctest --preset asan --test-dir "$out/asan"
 
-if [ "$fuzz_seconds" -gt 0 ] && [ -x fuzz/run-fuzzer.sh ]; then
+if [ "$fuzz_seconds" -gt 0 ]; then
   echo "== Fuzzing for $fuzz_seconds s"
   UNTWX_FUZZ_BUILD="$out/asan" bash fuzz/run-fuzzer.sh "$fuzz_seconds"
 fi
