@@ -5,7 +5,7 @@
 //
 // Two fix-ups let mutations reach the blocks: the header CRC is made to match
 // the version and header word, and most block-size codes are mapped to the
-// small ones (a run then allocates a few hundred KiB, not 14 MiB).
+// smallest (a run then allocates a few hundred KiB, not up to 14 MiB).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -59,8 +59,8 @@ constexpr std::size_t VersionAt = 4;
 constexpr std::size_t HeaderCrcAt = 10;
 constexpr std::size_t BlockSizeCodeAt = 16;
 
-// The archive with a header CRC that matches, and a valid block-size code
-// other than the largest mapped to 1 to 4; invalid codes stay.
+// The archive with a header CRC that matches, and valid block-size codes
+// from 3 to 63 mapped to 1; invalid codes, 1, 2 and the largest one stay.
 std::vector<std::uint8_t> FixedUp(const std::uint8_t* data, std::size_t size)
 {
     std::vector<std::uint8_t> archive(data, data + size);
@@ -72,8 +72,8 @@ std::vector<std::uint8_t> FixedUp(const std::uint8_t* data, std::size_t size)
     }
     if (archive.size() > BlockSizeCodeAt) {
         std::uint8_t& code = archive[BlockSizeCodeAt];
-        if (code > 4 && code < twx::MaxBlockSizeCode)
-            code = static_cast<std::uint8_t>(1 + code % 4);
+        if (code > 2 && code < twx::MaxBlockSizeCode)
+            code = 1;
     }
     return archive;
 }

@@ -28,9 +28,9 @@ namespace memory = platform::memory;
 
 // Few enough rows that the listing never pauses for a page.
 constexpr std::size_t MaxRecords = 16;
-// Long contents come from short inputs by repetition; their total stays small
-// enough for thousands of runs a second.
-constexpr std::size_t MaxTotalContent = 256 * 1024;
+// Long contents come from short inputs by repetition; their total crosses a
+// block end of the smallest blocks but stays small, for fast runs.
+constexpr std::size_t MaxTotalContent = 48 * 1024;
 constexpr std::size_t NameColumn = 41;
 
 class InputReader {
@@ -53,8 +53,9 @@ private:
 };
 
 // A name whose last part is unique and plain, so that every record becomes
-// its own file: "r<index>" and the input's bytes without separators, after
-// an optional folder or drive part that extraction drops.
+// its own file and its own listing row: "r<index>_" and the input's bytes
+// without separators and control characters, after an optional folder or
+// drive part that extraction drops.
 std::string NameOf(std::size_t index, InputReader& in)
 {
     const unsigned length = in.Byte() % 24;
@@ -64,8 +65,8 @@ std::string NameOf(std::size_t index, InputReader& in)
     name += std::to_string(index);
     name += '_';
     for (unsigned i = 0; i < length; ++i) {
-        const char c = static_cast<char>(in.Byte());
-        name += (c == '/' || c == '\\' || c == ':' || c == '\0') ? '_' : c;
+        const std::uint8_t c = in.Byte();
+        name += (c < 0x20 || c == '/' || c == '\\' || c == ':') ? '_' : static_cast<char>(c);
     }
     return name;
 }
@@ -75,7 +76,7 @@ Bytes ContentOf(InputReader& in, std::size_t budget)
     const std::uint8_t kind = in.Byte() % 4;
     std::size_t size = in.Word(2);
     if (kind >= 2)
-        size *= 4;  // long runs and patterns that cross block ends
+        size *= 2;  // long runs and patterns that cross block ends
     if (size > budget)
         size = budget;
     Bytes content(size);
