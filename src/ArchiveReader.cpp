@@ -31,9 +31,6 @@ namespace {
 
 constexpr char UpdateAddresses[] = "http://www.tarnwell.example oder ftp://ftp.tarnwell.example";
 
-// Set when a second-stage read would leave MiddleBlock.
-bool MiddleOverrun = false;
-
 template <typename T>
 void Release(T*& stage)
 {
@@ -298,70 +295,161 @@ std::uint32_t GetCodedRunLength()
     return n;
 }
 
+namespace {
+// The byte rules of the second stage's source, over a cursor and an
+// overrun flag of the caller's: reads stay within the block size.
+std::uint8_t MiddleByteAt(const std::uint8_t* middle, std::uint32_t& cursor, bool& overrun)
+{
+    if (cursor >= BlockSize) {
+        overrun = true;
+        return 0;
+    }
+    return middle[cursor++];
+}
+
+std::uint32_t MiddleCountAt(const std::uint8_t* middle, std::uint32_t& cursor, bool& overrun)
+{
+    if (BlockSize - cursor < 2) {
+        overrun = true;
+        return 0;
+    }
+    const std::uint8_t* bytes = middle + cursor;
+    cursor += 2;
+    return bytes[0] + 256u * bytes[1];
+}
+
+// copies bytes of one value at data[cursor] on.
+void PutRunAt(std::uint8_t* data, std::uint32_t& cursor, std::uint8_t value, std::uint32_t copies)
+{
+    if (copies == 1)
+        data[cursor] = value;
+    else
+        std::memset(data + cursor, value, copies);
+    cursor += copies;
+}
+
+// Set when a second-stage read would leave MiddleBlock.
+bool MiddleOverrun = false;
+}  // namespace
+
 void PutMiddleByte(std::uint8_t value)
 {
-    MiddleBlock->Data[MiddleCursor++] = value;
+    PutRunAt(MiddleBlock->Data, MiddleCursor, value, 1);
 }
 
 std::uint8_t GetMiddleByte()
 {
-    if (MiddleCursor >= BlockSize) {
-        MiddleOverrun = true;
-        return 0;
-    }
-    return MiddleBlock->Data[MiddleCursor++];
+    return MiddleByteAt(MiddleBlock->Data, MiddleCursor, MiddleOverrun);
 }
 
 std::uint32_t GetMiddleCount()
 {
-    if (BlockSize - MiddleCursor < 2) {
-        MiddleOverrun = true;
-        return 0;
-    }
-    const std::uint8_t* bytes = MiddleBlock->Data + MiddleCursor;
-    MiddleCursor += 2;
-    return bytes[0] + 256u * bytes[1];
+    return MiddleCountAt(MiddleBlock->Data, MiddleCursor, MiddleOverrun);
 }
 
 void PutOutputByte(std::uint8_t value)
 {
-    OutputBlock->Data[OutputCursor++] = value;
+    PutRunAt(OutputBlock->Data, OutputCursor, value, 1);
 }
+
+namespace {
+
+// The fields that open a block.
+struct BlockFields {
+    std::uint32_t Length;
+    std::uint32_t PrimaryIndex;
+    std::uint32_t StoredCRC;
+};
+
+// A block that breaks the data model before its transform: the block as it
+// then stands is all zeros.
+[[noreturn]] void DamagedBlockStopCleared(std::uint32_t storedCRC)
+{
+    OutputBlock->Clear();
+    DamagedBlockStop(storedCRC);
+}
+
+// First phase of a block: from the input bits to the transform's input in
+// MiddleBlock (the three trees, move-to-front, first run-length stage). It
+// touches only InputBlock, the trees, MoveToFront, FirstRLE and MiddleBlock.
+// The same as FirstRLE->Decode through GetCodedByte, GetCodedRunLength and
+// PutMiddleByte, without a call per symbol or byte.
+BlockFields DecodeBlockSymbols()
+{
+    BlockFields block;
+    block.Length = InputBlock->ReadLongWord();
+    block.PrimaryIndex = InputBlock->ReadLongWord();
+    block.StoredCRC = InputBlock->ReadLongWord();
+    if (block.Length > BlockSize)
+        DamagedBlockStopCleared(block.StoredCRC);
+
+    std::uint8_t* const middle = MiddleBlock->Data;
+    std::uint32_t cursor = 0;
+    // Runs stop at the stage's count, so the writes stay within Length bytes.
+    FirstRLE->DecodeWith(
+        block.Length,
+        [] { return MoveToFront->DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFromInput(*SymbolTree))); },
+        GetCodedRunLength,
+        [middle, &cursor](std::uint8_t value, std::uint32_t copies) { PutRunAt(middle, cursor, value, copies); });
+    MoveToFront->RefreshPositionOf();
+    MiddleCursor = cursor;
+    if (FirstRLE->Status == TRLE::StatusRunCut)
+        DamagedBlockStopCleared(block.StoredCRC);
+    return block;
+}
+
+// Second phase: transform, second run-length stage and CRC check, from
+// MiddleBlock into OutputBlock. When the second stage runs, the transform
+// writes over its own input in MiddleBlock and the stage expands it from
+// there; otherwise it writes OutputBlock. Either way the bytes are those of
+// the transform into a cleared OutputBlock and the copy into MiddleBlock.
+void FinishBlock(const BlockFields& block)
+{
+    std::uint8_t* const middle = MiddleBlock->Data;
+    Transform->SetLength(block.Length);
+    const std::uint32_t length = Transform->Length;
+    // A refused length leaves a longer one: its tail reads as zeros.
+    if (length > block.Length)
+        std::memset(middle + block.Length, 0, length - block.Length);
+
+    const bool expand = block.Length < OutputBlock->UsedLength;
+    std::uint8_t* const target = expand ? middle : OutputBlock->Data;
+    if (block.PrimaryIndex < length) {
+        Transform->Output = target;
+        Transform->Inverse(block.PrimaryIndex);
+        std::memset(target + length, 0, BlockSize - length);
+    } else {
+        Transform->Inverse(block.PrimaryIndex);  // refuses: nothing written
+        std::memset(target, 0, BlockSize);
+    }
+
+    if (expand) {
+        std::uint8_t* const output = OutputBlock->Data;
+        std::uint32_t in = 0;
+        std::uint32_t out = 0;
+        bool overrun = false;
+        SecondRLE->DecodeWith(
+            OutputBlock->UsedLength, [middle, &in, &overrun] { return MiddleByteAt(middle, in, overrun); },
+            [middle, &in, &overrun] { return MiddleCountAt(middle, in, overrun); },
+            [output, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(output, out, value, copies); });
+        MiddleCursor = in;
+        OutputCursor = out;
+        if (overrun || SecondRLE->Status == TRLE::StatusRunCut)
+            DamagedBlockStop(block.StoredCRC);
+    }
+
+    OutputBlock->ComputeCRC();
+    const std::uint32_t computed = OutputBlock->CRC->Value();
+    if (computed != block.StoredCRC)
+        BlockCRCStop(block.StoredCRC, computed);
+}
+
+}  // namespace
 
 void DecodeNextBlock(std::uint8_t*, std::uint32_t, std::uint32_t& count)
 {
-    OutputBlock->Clear();
-    const std::uint32_t length = InputBlock->ReadLongWord();
-    const std::uint32_t primaryIndex = InputBlock->ReadLongWord();
-    const std::uint32_t storedCRC = InputBlock->ReadLongWord();
-    MiddleBlock->Clear();
-    MiddleCursor = 0;
-    if (length > BlockSize)
-        DamagedBlockStop(storedCRC);
-
-    // Runs stop at the stage's count; a cut run means a damaged block.
-    FirstRLE->Decode(length);
-    if (FirstRLE->Status == TRLE::StatusRunCut)
-        DamagedBlockStop(storedCRC);
-
-    Transform->SetLength(length);
-    Transform->Inverse(primaryIndex);
-
-    if (length < OutputBlock->UsedLength) {
-        std::memcpy(MiddleBlock->Data, OutputBlock->Data, OutputBlock->Capacity);
-        MiddleCursor = 0;
-        OutputCursor = 0;
-        MiddleOverrun = false;
-        SecondRLE->Decode(OutputBlock->UsedLength);
-        if (MiddleOverrun || SecondRLE->Status == TRLE::StatusRunCut)
-            DamagedBlockStop(storedCRC);
-    }
-
+    FinishBlock(DecodeBlockSymbols());
     count = OutputBlock->UsedLength;
-    OutputBlock->ComputeCRC();
-    const std::uint32_t computed = OutputBlock->CRC->Value();
-    if (computed != storedCRC)
-        BlockCRCStop(storedCRC, computed);
     OutputBlock->Rewind();
 }
 

@@ -2,12 +2,17 @@
 // refills itself through OnFill when the reader runs past UsedLength.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "CRCs.h"
 
 // Writes up to capacity bytes at buffer and stores the number delivered.
 using TFillProc = void (*)(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered);
+
+// The bit window reads the content as one little-endian word.
+static_assert(std::endian::native == std::endian::little);
 
 class TBlock {
 public:
@@ -48,38 +53,34 @@ public:
 
     // Reads bits one at a time and hands each to next(bit) until it returns
     // false: the same bits and the same final state as that many ReadBit
-    // calls, with the reading position kept in registers between refills.
+    // calls. While eight bytes from the current one on are content, the bits
+    // come from one 64-bit window; the rest goes bit by bit.
     template <typename Next>
     void ReadBitsWhile(Next&& next)
     {
-        const std::uint8_t* data = Data;
-        std::uint32_t cursor = Cursor;
-        std::uint32_t used = UsedLength;
-        unsigned bitIndex = BitIndex;
-        bool more;
-        bool refilled;
-        do {
-            if (bitIndex > 7) {
-                bitIndex = 0;
-                ++cursor;
-            }
-            refilled = cursor >= used;
-            if (!refilled) {
-                more = next((data[cursor] >> bitIndex++) & 1u);
-            } else {
-                Cursor = cursor;
-                BitIndex = static_cast<std::uint8_t>(bitIndex);
-                more = next(ReadBit());
-                data = Data;
-                cursor = Cursor;
-                used = UsedLength;
-                bitIndex = BitIndex;
-            }
-        } while (more);
-        Cursor = cursor;
-        BitIndex = static_cast<std::uint8_t>(bitIndex);
-        if (!refilled)
+        const std::uint32_t cursor = Cursor;
+        if (UsedLength >= 8 && cursor <= UsedLength - 8) {
+            std::uint64_t window;
+            std::memcpy(&window, Data + cursor, sizeof window);
+            const unsigned skip = BitIndex;  // 0 to 8
+            window >>= skip;
+            const unsigned available = 64 - skip;
+            unsigned taken = 0;
+            bool more;
+            do {
+                more = next(static_cast<unsigned>(window) & 1u);
+                window >>= 1;
+                ++taken;
+            } while (more && taken < available);
+            // The last bit taken is bit (position - 1) of the content.
+            const std::uint32_t last = cursor * 8 + skip + taken - 1;
+            Cursor = last >> 3;
+            BitIndex = static_cast<std::uint8_t>((last & 7u) + 1);
             Status = 0;
+            if (!more)
+                return;
+        }
+        ReadBitsOneByOne(next);
     }
 
     std::uint8_t ReadByte()
@@ -118,6 +119,41 @@ public:
     }
 
 private:
+    // ReadBitsWhile with the reading position kept in registers between
+    // refills.
+    template <typename Next>
+    void ReadBitsOneByOne(Next&& next)
+    {
+        const std::uint8_t* data = Data;
+        std::uint32_t cursor = Cursor;
+        std::uint32_t used = UsedLength;
+        unsigned bitIndex = BitIndex;
+        bool more;
+        bool refilled;
+        do {
+            if (bitIndex > 7) {
+                bitIndex = 0;
+                ++cursor;
+            }
+            refilled = cursor >= used;
+            if (!refilled) {
+                more = next((data[cursor] >> bitIndex++) & 1u);
+            } else {
+                Cursor = cursor;
+                BitIndex = static_cast<std::uint8_t>(bitIndex);
+                more = next(ReadBit());
+                data = Data;
+                cursor = Cursor;
+                used = UsedLength;
+                bitIndex = BitIndex;
+            }
+        } while (more);
+        Cursor = cursor;
+        BitIndex = static_cast<std::uint8_t>(bitIndex);
+        if (!refilled)
+            Status = 0;
+    }
+
     // Asks OnFill for new content. Without OnFill, or when a fill delivers
     // nothing, no bit is available: false, Status 162, and Data is not touched.
     bool Refill();

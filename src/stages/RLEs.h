@@ -30,6 +30,46 @@ public:
     // run length, which sets StatusRunCut).
     void Decode(std::uint32_t count);
 
+    // Decode with the three sources as inline callables: getSymbol() and
+    // getRunLength() as OnGetSymbol and OnGetRunLength, putRun(symbol,
+    // copies) for `copies` calls of OnPut(symbol) in a row.
+    template <typename GetSymbol, typename GetRunLength, typename PutRun>
+    void DecodeWith(std::uint32_t count, GetSymbol&& getSymbol, GetRunLength&& getRunLength, PutRun&& putRun)
+    {
+        if (count == 0) {
+            Status = StatusNoCount;
+            return;
+        }
+        Status = 0;
+        std::uint32_t written = 0;
+        std::uint32_t equalRun = 0;
+        std::uint8_t cur = getSymbol();
+        while (written < count) {
+            const std::uint8_t sym = cur;
+            std::uint32_t copies;  // extra + 1, cut to what count still allows
+            if (Threshold[sym] == equalRun) {
+                const std::uint32_t extra = getRunLength();
+                const std::uint32_t left = count - written;
+                if (extra < left - 1) {
+                    copies = extra + 1;
+                    cur = getSymbol();
+                } else {
+                    copies = left;
+                    if (extra > left - 1)
+                        Status = StatusRunCut;
+                }
+                equalRun = 0;
+            } else {
+                if (written + 1 < count)
+                    cur = getSymbol();
+                equalRun = (cur == sym) ? equalRun + 1 : 0;
+                copies = 1;
+            }
+            written += copies;
+            putRun(sym, copies);
+        }
+    }
+
 private:
     TRLE();
 };

@@ -1,7 +1,6 @@
 #include "UnBWTUnit.h"
 
 #include <cstddef>
-#include <cstring>
 #include <new>
 
 namespace {
@@ -9,16 +8,10 @@ void NothingWritten() {}
 
 constexpr std::uint32_t PositionMask = 0x3FFFFF;  // positions up to 0x200001
 constexpr std::uint32_t MarkerFlag = 0x800000;     // a spare bit of an entry
+constexpr unsigned ByteShift = 24;
 
 // Blocks this long are walked in lanes; shorter ones fit the caches anyway.
 constexpr std::uint32_t LaneWalkMinimum = 65536;
-
-std::uint32_t EntryAt(const std::uint8_t* links, std::uint32_t j)
-{
-    std::uint32_t e;
-    std::memcpy(&e, links + 3 * std::size_t{j}, sizeof e);
-    return e & 0xFFFFFFu;
-}
 
 // Runs up to 16 independent walks interleaved, so that their memory
 // accesses overlap: start(k) sets walk k up, step(k) takes one step of it and
@@ -82,9 +75,9 @@ void TBWTransform::Init(std::uint32_t capacity)
     Length = capacity;
     Capacity = capacity;
     OnByteWritten = NothingWritten;
-    LinkBytes = 3 * capacity + 3;
+    LinkBytes = 4 * capacity;
     // Entries are written before they are read, block by block.
-    Links = static_cast<std::uint8_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
+    Links = static_cast<std::uint32_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
 }
 
 void TBWTransform::Release()
@@ -113,16 +106,18 @@ void TBWTransform::SetLength(std::uint32_t n)
 void TBWTransform::WalkOneByOne(std::uint32_t primaryIndex)
 {
     const std::uint32_t n = Length;
-    const std::uint8_t* const input = Input;
-    const std::uint8_t* const links = Links;
+    const std::uint32_t* const links = Links;
     std::uint8_t* const output = Output;
     const bool notify = OnByteWritten != NothingWritten && OnByteWritten != nullptr;
-    // The entry and the input byte at j are read together, so their two
-    // memory accesses overlap.
+    // The first byte before any write: Output may be Input.
+    output[0] = Input[primaryIndex];
+    if (notify)
+        OnByteWritten();
     std::uint32_t j = primaryIndex;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        output[i] = input[j];
-        j = EntryAt(links, j);
+    for (std::uint32_t i = 1; i < n; ++i) {
+        const std::uint32_t e = links[j];
+        output[i] = static_cast<std::uint8_t>(e >> ByteShift);
+        j = e & PositionMask;
         if (notify)
             OnByteWritten();
     }
@@ -136,8 +131,7 @@ void TBWTransform::WalkOneByOne(std::uint32_t primaryIndex)
 void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
 {
     const std::uint32_t n = Length;
-    const std::uint8_t* const input = Input;
-    std::uint8_t* const links = Links;
+    std::uint32_t* const links = Links;
     std::uint8_t* const output = Output;
 
     // Marker 0 is the primary index, markers 1.. the rows 0, stride, 2 stride, ...
@@ -146,6 +140,7 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
     const std::uint32_t markers = 1 + (n + stride - 1) / stride;
     std::uint32_t row[MaxMarkers], length[MaxMarkers], successor[MaxMarkers], offset[MaxMarkers];
     std::uint32_t at[MaxMarkers];
+    std::uint8_t first[MaxMarkers];  // the input byte at each marker row
     row[0] = primaryIndex;
     for (std::uint32_t c = 1; c < markers; ++c)
         row[c] = (c - 1) * stride;
@@ -153,8 +148,10 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
         return r == primaryIndex ? 0 : r / stride + 1;
     };
     // The flags live until the next block's links overwrite every entry.
-    for (std::uint32_t c = 0; c < markers; ++c)
-        links[3 * std::size_t{row[c]} + 2] |= MarkerFlag >> 16;
+    for (std::uint32_t c = 0; c < markers; ++c) {
+        links[row[c]] |= MarkerFlag;
+        first[c] = Input[row[c]];
+    }
 
     // A marker row that is the primary index too belongs to marker 0: no
     // segment leads to the other marker, which is walked for nothing.
@@ -166,7 +163,7 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
             successor[c] = 0;
         },
         [&](std::uint32_t c) {
-            const std::uint32_t e = EntryAt(links, at[c]);
+            const std::uint32_t e = links[at[c]];
             if ((e & MarkerFlag) && length[c] > 0) {
                 successor[c] = markerOf(at[c]);
                 return false;
@@ -188,15 +185,25 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
         c = successor[c];
     } while (c != 0 && filled < n);
 
+    // A segment's first byte is its marker row's; every further byte comes
+    // with the entry of the row before it.
     RunInLanes(
         segments,
-        [&](std::uint32_t k) { at[order[k]] = row[order[k]]; },
+        [&](std::uint32_t k) {
+            const std::uint32_t m = order[k];
+            at[m] = row[m];
+            if (length[m] > 0 && offset[m] < n) {
+                output[offset[m]++] = first[m];
+                --length[m];
+            }
+        },
         [&](std::uint32_t k) {
             const std::uint32_t m = order[k];
             if (length[m] == 0 || offset[m] >= n)
                 return false;
-            output[offset[m]++] = input[at[m]];
-            at[m] = EntryAt(links, at[m]) & PositionMask;
+            const std::uint32_t e = links[at[m]];
+            output[offset[m]++] = static_cast<std::uint8_t>(e >> ByteShift);
+            at[m] = e & PositionMask;
             --length[m];
             return true;
         });
@@ -205,36 +212,64 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
         output[i] = output[i - filled];
 }
 
-void TBWTransform::Inverse(std::uint32_t primaryIndex)
+void TBWTransform::BuildLinks()
 {
     const std::uint32_t n = Length;
-    if (primaryIndex >= n) {
-        Status = 195;
-        return;
-    }
     const std::uint8_t* const input = Input;
-    std::uint8_t* const links = Links;
+    std::uint32_t* const links = Links;
 
-    // Starting position of each byte value among the sorted bytes.
-    std::uint32_t start[256] = {};
-    for (std::uint32_t i = 0; i < n; ++i)
-        ++start[input[i]];
+    // Four parts of the input are counted and linked side by side, so that
+    // their table updates do not wait for one another. Part p's positions
+    // for a byte value follow those of parts 0..p-1: equal bytes keep their
+    // input order, as in one pass.
+    constexpr unsigned Parts = 4;
+    const std::uint32_t part = n / Parts;
+    std::uint32_t next[Parts][256] = {};
+    for (std::uint32_t i = 0; i < part; ++i) {
+        ++next[0][input[i]];
+        ++next[1][input[part + i]];
+        ++next[2][input[2 * part + i]];
+        ++next[3][input[3 * part + i]];
+    }
+    for (std::uint32_t i = Parts * part; i < n; ++i)
+        ++next[Parts - 1][input[i]];
     std::uint32_t total = 0;
-    for (auto& c : start) {
-        const std::uint32_t count = c;
-        c = total;
-        total += count;
+    for (unsigned b = 0; b < 256; ++b) {
+        for (auto& counts : next) {
+            const std::uint32_t count = counts[b];
+            counts[b] = total;
+            total += count;
+        }
     }
     // Every entry 0..n-1 receives exactly one position 0..n-1.
-    for (std::uint32_t i = 0; i < n; ++i) {
-        std::uint8_t* const entry = links + 3 * std::size_t{start[input[i]]++};
-        entry[0] = static_cast<std::uint8_t>(i);
-        entry[1] = static_cast<std::uint8_t>(i >> 8);
-        entry[2] = static_cast<std::uint8_t>(i >> 16);
+    const auto link = [input, links, &next](unsigned p, std::uint32_t i) {
+        const std::uint8_t b = input[i];
+        links[next[p][b]++] = i | std::uint32_t{b} << ByteShift;
+    };
+    for (std::uint32_t i = 0; i < part; ++i) {
+        link(0, i);
+        link(1, part + i);
+        link(2, 2 * part + i);
+        link(3, 3 * part + i);
     }
+    for (std::uint32_t i = Parts * part; i < n; ++i)
+        link(Parts - 1, i);
+}
 
-    if ((OnByteWritten == NothingWritten || OnByteWritten == nullptr) && n >= LaneWalkMinimum)
+void TBWTransform::Walk(std::uint32_t primaryIndex)
+{
+    if ((OnByteWritten == NothingWritten || OnByteWritten == nullptr) && Length >= LaneWalkMinimum)
         WalkInLanes(primaryIndex);
     else
         WalkOneByOne(primaryIndex);
+}
+
+void TBWTransform::Inverse(std::uint32_t primaryIndex)
+{
+    if (primaryIndex >= Length) {
+        Status = 195;
+        return;
+    }
+    BuildLinks();
+    Walk(primaryIndex);
 }

@@ -14,11 +14,13 @@ public:
     std::uint32_t Length = 0;
     std::uint32_t Capacity = 0;
     std::uint32_t LinkBytes = 0;
-    // Capacity + 1 entries of 3 bytes, each a position, least significant
-    // byte first; the spare entry lets the last one be read as 4 bytes.
-    std::uint8_t* Links = nullptr;
+    // Capacity entries of 32 bits, one per position: bits 0-21 the link,
+    // bit 23 a marker of the lane walk, bits 24-31 the input byte at the
+    // link, so that the walk makes one random read per output byte.
+    std::uint32_t* Links = nullptr;
     std::uint8_t Status = 0;        // 0, 190, 191, 193, 194, 195
     const std::uint8_t* Input = nullptr;
+    // May be Input itself: once the links are built the walk reads only them.
     std::uint8_t* Output = nullptr;
     TByteWrittenProc OnByteWritten = nullptr;
 
@@ -30,7 +32,14 @@ public:
     void SetLength(std::uint32_t n);
     // Writes Length bytes to Output; every read and write stays within the
     // first Length bytes of Input and Output, for any input and index.
+    // The same as BuildLinks followed by Walk.
     void Inverse(std::uint32_t primaryIndex);
+
+    // The two halves of Inverse, for a caller that times or schedules them
+    // apart. Walk requires an index below Length and the links of the
+    // current Input.
+    void BuildLinks();
+    void Walk(std::uint32_t primaryIndex);
 
 private:
     void WalkOneByOne(std::uint32_t primaryIndex);

@@ -109,7 +109,7 @@ TEST(InverseTransformConstruction, CapacityLimits)
         EXPECT_EQ(transform->Flags, 0);
         EXPECT_EQ(transform->Capacity, capacity);
         EXPECT_EQ(transform->Length, capacity);
-        EXPECT_EQ(transform->LinkBytes, 3 * capacity + 3);
+        EXPECT_EQ(transform->LinkBytes, 4 * capacity);
         EXPECT_NE(transform->Links, nullptr);
         EXPECT_NE(transform->OnByteWritten, nullptr);
         transform->Done();
