@@ -2,6 +2,10 @@
 
 #include <cstring>
 #include <string>
+#ifdef UNTWX_STAGE_TIMES
+#include <cstdio>
+#include <ctime>
+#endif
 
 #include "ArchiveFormat.h"
 #include "Console.h"
@@ -204,6 +208,44 @@ void WireStages()
 
 }  // namespace
 
+namespace {
+// Time per pipeline stage, in a build with UNTWX_STAGE_TIMES only: printed
+// to standard error when the command ends.
+namespace stage_times {
+enum Stage { Entropy, LinkBuild, Walk, SecondStage, BlockCRC, Stages };
+#ifdef UNTWX_STAGE_TIMES
+// Processor time of the process, so that other load on the machine counts little.
+std::clock_t Mark;
+std::clock_t Spent[Stages];
+
+void Start() { Mark = std::clock(); }
+void Stop(Stage stage)
+{
+    const std::clock_t now = std::clock();
+    Spent[stage] += now - Mark;
+    Mark = now;
+}
+void Report()
+{
+    static constexpr const char* Names[Stages] = {"entropy (trees, move-to-front, first run-length stage)",
+                                                  "transform link build", "transform walk",
+                                                  "second run-length stage", "block CRC"};
+    const auto ms = [](std::clock_t t) { return 1000.0 * static_cast<double>(t) / CLOCKS_PER_SEC; };
+    std::clock_t sum = 0;
+    for (unsigned s = 0; s < Stages; ++s) {
+        std::fprintf(stderr, "stage %-56s %9.1f ms\n", Names[s], ms(Spent[s]));
+        sum += Spent[s];
+    }
+    std::fprintf(stderr, "stage %-56s %9.1f ms\n", "rest (reading, command, listing CRC)", ms(std::clock() - sum));
+}
+#else
+void Start() {}
+void Stop(Stage) {}
+void Report() {}
+#endif
+}  // namespace stage_times
+}  // namespace
+
 void OpenArchive(TCommand command)
 {
     StagesBuilt = false;
@@ -217,6 +259,7 @@ void OpenArchive(TCommand command)
     InputBlock->SetUsedLength(count);
 
     command();
+    stage_times::Report();
     ReleaseStages();
 }
 
@@ -376,6 +419,7 @@ struct BlockFields {
 // PutMiddleByte, without a call per symbol or byte.
 BlockFields DecodeBlockSymbols()
 {
+    stage_times::Start();
     BlockFields block;
     block.Length = InputBlock->ReadLongWord();
     block.PrimaryIndex = InputBlock->ReadLongWord();
@@ -395,6 +439,7 @@ BlockFields DecodeBlockSymbols()
     MiddleCursor = cursor;
     if (FirstRLE->Status == TRLE::StatusRunCut)
         DamagedBlockStopCleared(block.StoredCRC);
+    stage_times::Stop(stage_times::Entropy);
     return block;
 }
 
@@ -416,8 +461,13 @@ void FinishBlock(const BlockFields& block)
     std::uint8_t* const target = expand ? middle : OutputBlock->Data;
     if (block.PrimaryIndex < length) {
         Transform->Output = target;
-        Transform->Inverse(block.PrimaryIndex);
+        // The buffer that is free until the second stage.
+        Transform->Scratch = expand ? OutputBlock->Data : middle;
+        Transform->BuildLinks();
+        stage_times::Stop(stage_times::LinkBuild);
+        Transform->Walk(block.PrimaryIndex);
         std::memset(target + length, 0, BlockSize - length);
+        stage_times::Stop(stage_times::Walk);
     } else {
         Transform->Inverse(block.PrimaryIndex);  // refuses: nothing written
         std::memset(target, 0, BlockSize);
@@ -436,10 +486,12 @@ void FinishBlock(const BlockFields& block)
         OutputCursor = out;
         if (overrun || SecondRLE->Status == TRLE::StatusRunCut)
             DamagedBlockStop(block.StoredCRC);
+        stage_times::Stop(stage_times::SecondStage);
     }
 
     OutputBlock->ComputeCRC();
     const std::uint32_t computed = OutputBlock->CRC->Value();
+    stage_times::Stop(stage_times::BlockCRC);
     if (computed != block.StoredCRC)
         BlockCRCStop(block.StoredCRC, computed);
 }

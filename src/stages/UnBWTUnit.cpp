@@ -1,6 +1,7 @@
 #include "UnBWTUnit.h"
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -78,6 +79,7 @@ void TBWTransform::Init(std::uint32_t capacity)
     LinkBytes = 4 * capacity;
     // Entries are written before they are read, block by block.
     Links = static_cast<std::uint32_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
+    ChunkNext = new std::uint32_t[capacity / ChunkBytes + 1];
 }
 
 void TBWTransform::Release()
@@ -87,6 +89,8 @@ void TBWTransform::Release()
     } else {
         ::operator delete[](Links, LinkAlignment(LinkBytes));
         Links = nullptr;
+        delete[] ChunkNext;
+        ChunkNext = nullptr;
         Status = 0;
     }
     Length = 0;
@@ -124,35 +128,44 @@ void TBWTransform::WalkOneByOne(std::uint32_t primaryIndex)
 }
 
 // The walk from the primary index is one chain of dependent reads. Marker
-// rows cut it into segments that are walked side by side: first to find
-// each segment's length and successor, then to write each at its offset.
-// The output is the same as that of the one walk, whatever the input: when
-// the chain closes after c < n steps, the bytes repeat with period c.
+// rows cut it into segments that are walked side by side, each into chunks
+// of Scratch, in one pass; then the segments are copied into place in the
+// order of the one walk. The output is the same as that of the one walk,
+// whatever the input: when the chain closes after c < n steps, the bytes
+// repeat with period c.
 void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
 {
     const std::uint32_t n = Length;
     std::uint32_t* const links = Links;
     std::uint8_t* const output = Output;
+    std::uint8_t* const pool = Scratch;
+    std::uint32_t* const chunkNext = ChunkNext;
 
     // Marker 0 is the primary index, markers 1.. the rows 0, stride, 2 stride, ...
     constexpr std::uint32_t MaxMarkers = 256;
+    constexpr std::uint32_t NoChunk = 0xFFFFFFFF;
     const std::uint32_t stride = (n + MaxMarkers - 2) / (MaxMarkers - 1);
     const std::uint32_t markers = 1 + (n + stride - 1) / stride;
-    std::uint32_t row[MaxMarkers], length[MaxMarkers], successor[MaxMarkers], offset[MaxMarkers];
-    std::uint32_t at[MaxMarkers];
-    std::uint8_t first[MaxMarkers];  // the input byte at each marker row
+    std::uint32_t row[MaxMarkers], length[MaxMarkers], successor[MaxMarkers], at[MaxMarkers];
+    std::uint32_t firstChunk[MaxMarkers], lastChunk[MaxMarkers], staged[MaxMarkers];
+    std::uint8_t pending[MaxMarkers];  // the input byte of the row at[c]
+    // Each segment's bytes gather here; full chunks move to the pool, so
+    // that the pool never holds more than the n bytes walked.
+    std::uint8_t stage[MaxMarkers][ChunkBytes];
     row[0] = primaryIndex;
     for (std::uint32_t c = 1; c < markers; ++c)
         row[c] = (c - 1) * stride;
     const auto markerOf = [primaryIndex, stride](std::uint32_t r) {
         return r == primaryIndex ? 0 : r / stride + 1;
     };
-    // The flags live until the next block's links overwrite every entry.
+    // Before anything is written: Scratch or Output may be Input. The flags
+    // live until the next block's links overwrite every entry.
     for (std::uint32_t c = 0; c < markers; ++c) {
         links[row[c]] |= MarkerFlag;
-        first[c] = Input[row[c]];
+        pending[c] = Input[row[c]];
     }
 
+    std::uint32_t chunks = 0;
     // A marker row that is the primary index too belongs to marker 0: no
     // segment leads to the other marker, which is walked for nothing.
     RunInLanes(
@@ -161,6 +174,8 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
             at[c] = row[c];
             length[c] = 0;
             successor[c] = 0;
+            staged[c] = 0;
+            firstChunk[c] = lastChunk[c] = NoChunk;
         },
         [&](std::uint32_t c) {
             const std::uint32_t e = links[at[c]];
@@ -168,45 +183,38 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
                 successor[c] = markerOf(at[c]);
                 return false;
             }
+            stage[c][staged[c]++] = pending[c];
+            pending[c] = static_cast<std::uint8_t>(e >> ByteShift);
             at[c] = e & PositionMask;
             ++length[c];
+            if (staged[c] == ChunkBytes) {
+                const std::uint32_t k = chunks++;
+                std::memcpy(pool + std::size_t{k} * ChunkBytes, stage[c], ChunkBytes);
+                chunkNext[k] = NoChunk;
+                if (lastChunk[c] == NoChunk)
+                    firstChunk[c] = k;
+                else
+                    chunkNext[lastChunk[c]] = k;
+                lastChunk[c] = k;
+                staged[c] = 0;
+            }
             return true;
         });
 
     // Segments in the order of the one walk, until n bytes or the chain closes.
-    std::uint32_t order[MaxMarkers];
-    std::uint32_t segments = 0;
     std::uint32_t filled = 0;
     std::uint32_t c = 0;
     do {
-        offset[c] = filled;
-        order[segments++] = c;
-        filled += length[c];
+        const auto put = [output, n, &filled](const std::uint8_t* bytes, std::uint32_t count) {
+            const std::uint32_t room = n - filled;
+            std::memcpy(output + filled, bytes, count < room ? count : room);
+            filled += count < room ? count : room;
+        };
+        for (std::uint32_t k = firstChunk[c]; k != NoChunk && filled < n; k = chunkNext[k])
+            put(pool + std::size_t{k} * ChunkBytes, ChunkBytes);
+        put(stage[c], staged[c]);
         c = successor[c];
     } while (c != 0 && filled < n);
-
-    // A segment's first byte is its marker row's; every further byte comes
-    // with the entry of the row before it.
-    RunInLanes(
-        segments,
-        [&](std::uint32_t k) {
-            const std::uint32_t m = order[k];
-            at[m] = row[m];
-            if (length[m] > 0 && offset[m] < n) {
-                output[offset[m]++] = first[m];
-                --length[m];
-            }
-        },
-        [&](std::uint32_t k) {
-            const std::uint32_t m = order[k];
-            if (length[m] == 0 || offset[m] >= n)
-                return false;
-            const std::uint32_t e = links[at[m]];
-            output[offset[m]++] = static_cast<std::uint8_t>(e >> ByteShift);
-            at[m] = e & PositionMask;
-            --length[m];
-            return true;
-        });
 
     for (std::uint32_t i = filled; i < n; ++i)
         output[i] = output[i - filled];
@@ -258,7 +266,8 @@ void TBWTransform::BuildLinks()
 
 void TBWTransform::Walk(std::uint32_t primaryIndex)
 {
-    if ((OnByteWritten == NothingWritten || OnByteWritten == nullptr) && Length >= LaneWalkMinimum)
+    if ((OnByteWritten == NothingWritten || OnByteWritten == nullptr) && Scratch != nullptr &&
+        Length >= LaneWalkMinimum)
         WalkInLanes(primaryIndex);
     else
         WalkOneByOne(primaryIndex);

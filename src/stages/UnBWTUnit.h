@@ -22,6 +22,10 @@ public:
     const std::uint8_t* Input = nullptr;
     // May be Input itself: once the links are built the walk reads only them.
     std::uint8_t* Output = nullptr;
+    // Not owned, Length bytes or more, neither Output nor the links; may be
+    // Input. Long blocks are walked in lanes through it; without it, in one
+    // chain.
+    std::uint8_t* Scratch = nullptr;
     TByteWrittenProc OnByteWritten = nullptr;
 
     static TBWTransform* Create(std::uint32_t capacity);
@@ -42,6 +46,9 @@ public:
     void Walk(std::uint32_t primaryIndex);
 
 private:
+    static constexpr std::uint32_t ChunkBytes = 64;
+    std::uint32_t* ChunkNext = nullptr;  // chunk order of the lane walk
+
     void WalkOneByOne(std::uint32_t primaryIndex);
     void WalkInLanes(std::uint32_t primaryIndex);
 };
