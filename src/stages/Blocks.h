@@ -51,20 +51,36 @@ public:
         return static_cast<std::uint8_t>((Data[Cursor] >> BitIndex++) & 1u);
     }
 
+    // The bits from the reading position on, first bit in bit 0, without
+    // moving it: the number of bits in window (56 to 64), or 0 when fewer
+    // than eight bytes from the current one on are content.
+    unsigned PeekBits(std::uint64_t& window) const
+    {
+        if (UsedLength < 8 || Cursor > UsedLength - 8)
+            return 0;
+        std::memcpy(&window, Data + Cursor, sizeof window);
+        window >>= BitIndex;
+        return 64 - BitIndex;
+    }
+
+    // Moves past count bits (1 up to what PeekBits offered): the state of
+    // count ReadBit calls.
+    void SkipBits(unsigned count)
+    {
+        const std::uint32_t last = Cursor * 8 + BitIndex + count - 1;  // the last bit taken
+        Cursor = last >> 3;
+        BitIndex = static_cast<std::uint8_t>((last & 7u) + 1);
+        Status = 0;
+    }
+
     // Reads bits one at a time and hands each to next(bit) until it returns
     // false: the same bits and the same final state as that many ReadBit
-    // calls. While eight bytes from the current one on are content, the bits
-    // come from one 64-bit window; the rest goes bit by bit.
+    // calls, from one 64-bit window where PeekBits offers one.
     template <typename Next>
     void ReadBitsWhile(Next&& next)
     {
-        const std::uint32_t cursor = Cursor;
-        if (UsedLength >= 8 && cursor <= UsedLength - 8) {
-            std::uint64_t window;
-            std::memcpy(&window, Data + cursor, sizeof window);
-            const unsigned skip = BitIndex;  // 0 to 8
-            window >>= skip;
-            const unsigned available = 64 - skip;
+        std::uint64_t window;
+        if (const unsigned available = PeekBits(window)) {
             unsigned taken = 0;
             bool more;
             do {
@@ -72,11 +88,7 @@ public:
                 window >>= 1;
                 ++taken;
             } while (more && taken < available);
-            // The last bit taken is bit (position - 1) of the content.
-            const std::uint32_t last = cursor * 8 + skip + taken - 1;
-            Cursor = last >> 3;
-            BitIndex = static_cast<std::uint8_t>((last & 7u) + 1);
-            Status = 0;
+            SkipBits(taken);
             if (!more)
                 return;
         }

@@ -35,7 +35,8 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     Parent = new std::uint32_t[NodeCount + 1];
     Left = new std::uint32_t[2 * n];
     Right = Left + n;
-    Path = new std::uint32_t[n];
+    Path = new std::uint32_t[n < PrefixBits ? PrefixBits : n];
+    Prefix = new TPrefixEntry[PrefixSize];
     Weight[0] = Parent[0] = Left[0] = Right[0] = 0;
     // A complete binary tree in heap order, every weight 1.
     for (std::uint32_t i = 1; i <= NodeCount; ++i) {
@@ -46,6 +47,7 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
         Left[i] = 2 * i;
         Right[i] = 2 * i + 1;
     }
+    RefillPrefix(1, 0);
     Status = 0;
 }
 
@@ -58,7 +60,9 @@ void THuffmanTree::Release()
         delete[] Parent;
         delete[] Left;
         delete[] Path;
+        delete[] Prefix;
         Weight = Parent = Left = Right = Path = nullptr;
+        Prefix = nullptr;
         Status = 0;
     }
     NodeCount = 0;
@@ -97,6 +101,9 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
     ++weight[k];
     std::uint32_t m = k;
     std::uint32_t d = depth;  // depth of m; its parent is path[d - 1]
+    // The highest node whose children changed, if within the prefix levels.
+    std::uint32_t changed = 0;
+    std::uint32_t changedDepth = 0;
     while (d > 0) {
         const std::uint32_t p = path[d - 1];
         if (d >= 2) {
@@ -108,6 +115,10 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
                 child[child[p] == m ? p : p + n] = u;
                 parent[m] = g;
                 parent[u] = p;
+                if (d - 2 < PrefixBits) {
+                    changed = g;
+                    changedDepth = d - 2;
+                }
                 recompute(p);
                 m = g;
                 d -= 2;
@@ -120,9 +131,44 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
         recompute(m);
     }
 
+    if (changed != 0)
+        RefillPrefix(changed, changedDepth);
+
     if (Weight[1] >= WeightLimit + n) {
         for (std::uint32_t i = 1; i <= NodeCount; ++i)
             Weight[i] >>= 1;
         OnRescale();
     }
+}
+
+void THuffmanTree::RefillPrefix(std::uint32_t x, unsigned d)
+{
+    // The bits and nodes from the root down to x.
+    TPrefixEntry entry;
+    unsigned prefix = 0;
+    std::uint32_t node = x;
+    for (unsigned i = d; i-- > 0;) {
+        const std::uint32_t up = Parent[node];
+        prefix |= (Right[up] == node ? 1u : 0u) << i;
+        entry.Path[i] = up;
+        node = up;
+    }
+    for (unsigned i = d; i < PrefixBits; ++i)
+        entry.Path[i] = 0;
+    FillPrefix(x, d, prefix, entry);
+}
+
+void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, TPrefixEntry& entry)
+{
+    if (x >= SymbolCount || d == PrefixBits) {
+        // Every entry whose first d bits are the prefix.
+        entry.Node = x;
+        entry.Bits = d;
+        for (unsigned i = prefix; i < PrefixSize; i += 1u << d)
+            Prefix[i] = entry;
+        return;
+    }
+    entry.Path[d] = x;
+    FillPrefix(Left[x], d + 1, prefix, entry);
+    FillPrefix(Right[x], d + 1, prefix | 1u << d, entry);
 }

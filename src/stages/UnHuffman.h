@@ -9,9 +9,11 @@ using TReadBitFunc = bool (*)();
 using TRescaleProc = void (*)();
 
 class THuffmanTree {
-    // OnReadBit as a bit source for DecodeSymbolFrom.
+    // OnReadBit as a bit source for DecodeSymbolFrom: no bits to peek.
     struct HookBits {
         TReadBitFunc read;
+        unsigned PeekBits(std::uint64_t&) const { return 0; }
+        void SkipBits(unsigned) {}
         template <typename Next>
         void ReadBitsWhile(Next&& next)
         {
@@ -48,8 +50,10 @@ public:
     }
 
     // DecodeSymbol with the bits taken from a source that offers
-    // ReadBitsWhile(next) (a TBlock), so that a hot caller needs no call
-    // through OnReadBit per bit.
+    // ReadBitsWhile(next), PeekBits(window) and SkipBits(count) (a TBlock),
+    // so that a hot caller needs no call through OnReadBit per bit. Where the
+    // source offers a window, the first eight bits take one look-up in the
+    // prefix table.
     template <typename BitSource>
     std::uint32_t DecodeSymbolFrom(BitSource& bits)
     {
@@ -59,11 +63,28 @@ public:
         std::uint32_t* const path = Path;
         std::uint32_t k = 1;
         std::uint32_t depth = 0;
-        bits.ReadBitsWhile([&k, &depth, n, children, path](unsigned bit) {
-            path[depth++] = k;
-            k = children[k + (n & (0u - bit))];
-            return k < n;
-        });
+        std::uint64_t window;
+        if (const unsigned available = bits.PeekBits(window)) {
+            const TPrefixEntry& entry = Prefix[window & (PrefixSize - 1)];
+            for (unsigned i = 0; i < PrefixBits; ++i)
+                path[i] = entry.Path[i];
+            k = entry.Node;
+            depth = entry.Bits;
+            window >>= depth;
+            while (k < n && depth < available) {
+                path[depth++] = k;
+                k = children[k + (n & (0u - static_cast<std::uint32_t>(window & 1u)))];
+                window >>= 1;
+            }
+            bits.SkipBits(depth);
+        }
+        if (k < n) {
+            bits.ReadBitsWhile([&k, &depth, n, children, path](unsigned bit) {
+                path[depth++] = k;
+                k = children[k + (n & (0u - bit))];
+                return k < n;
+            });
+        }
         UpdateAlongPath(k, depth);
         Status = 0;
         return k - n;
@@ -73,9 +94,25 @@ public:
     void UpdateTree(std::uint32_t k);
 
 private:
+    // What the first PrefixBits bits of a code lead to: the node after them
+    // (or the leaf reached with fewer), how many bits that takes, and the
+    // nodes passed on the way from the root.
+    static constexpr unsigned PrefixBits = 8;
+    static constexpr unsigned PrefixSize = 1u << PrefixBits;
+    struct TPrefixEntry {
+        std::uint32_t Path[PrefixBits];
+        std::uint32_t Node;
+        std::uint32_t Bits;
+    };
+
+    // Rewrites the prefix entries whose bits lead through node x at depth d.
+    void RefillPrefix(std::uint32_t x, unsigned d);
+    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, TPrefixEntry& entry);
+
     // UpdateTree for leaf k, whose ancestors from the root down are
     // Path[0..depth-1].
     void UpdateAlongPath(std::uint32_t k, std::uint32_t depth);
 
-    std::uint32_t* Path = nullptr;  // n entries: the nodes above a leaf
+    std::uint32_t* Path = nullptr;  // n entries, at least 8: the nodes above a leaf
+    TPrefixEntry* Prefix = nullptr;  // PrefixSize entries, indexed by the next 8 bits
 };
