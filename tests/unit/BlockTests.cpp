@@ -620,4 +620,35 @@ TEST_F(BlockBuffer, ReadBitsWhileEqualsReadBitAcrossRefillsAndAShortLastChunk)
         ASSERT_EQ(fast.values, slow.values) << "seed " << seed;
         ASSERT_EQ(fast.states, slow.states) << "seed " << seed;
     }
+
+TEST_F(BlockBuffer, PeekAndSkipBitsEqualReadBitCalls)
+{
+    // The window holds the next bits in order; skipping them leaves the
+    // state of that many ReadBit calls. Near the end of the content there is
+    // no window.
+    std::mt19937 rng(12);
+    TBlock* a = TBlock::Create(40);
+    TBlock* b = TBlock::Create(40);
+    for (std::uint32_t i = 0; i < 40; ++i)
+        a->Data[i] = b->Data[i] = static_cast<std::uint8_t>(rng());
+    a->SetUsedLength(37);
+    b->SetUsedLength(37);
+    while (true) {
+        std::uint64_t window = 0;
+        const unsigned available = a->PeekBits(window);
+        if (available == 0) {
+            EXPECT_GT(a->Cursor + 8, a->UsedLength);
+            break;
+        }
+        ASSERT_GE(available, 56u);
+        const unsigned count = 1 + rng() % (rng() % 2 ? 3 : available);
+        for (unsigned i = 0; i < count; ++i)
+            ASSERT_EQ(b->ReadBit(), (window >> i) & 1u) << "bit " << i << " at byte " << b->Cursor;
+        a->SkipBits(count);
+        ASSERT_EQ(a->Cursor, b->Cursor);
+        ASSERT_EQ(a->BitIndex, b->BitIndex);
+        ASSERT_EQ(a->Status, 0);
+    }
+    Free(a);
+    Free(b);
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "stages/Blocks.h"
 #include "stages/UnHuffman.h"
 
 namespace {
@@ -113,6 +116,7 @@ struct ReferenceTree {
     std::uint32_t limit;
     std::vector<std::uint32_t> weight, parent, left, right;
     std::size_t rescales = 0;
+    std::size_t exchangesNearRoot = 0;  // whose grandparent lies in the top 8 levels
 
     explicit ReferenceTree(std::uint32_t symbols)
         : n(symbols), limit(16383), weight(2 * symbols, 1), parent(2 * symbols), left(symbols), right(symbols)
@@ -149,6 +153,11 @@ struct ReferenceTree {
                 const bool pIsLeft = left[g] == p;
                 const std::uint32_t u = pIsLeft ? right[g] : left[g];
                 if (weight[m] > weight[u]) {
+                    unsigned depthOfG = 0;
+                    for (std::uint32_t x = g; x != 1; x = parent[x])
+                        ++depthOfG;
+                    if (depthOfG < 8)
+                        ++exchangesNearRoot;
                     (pIsLeft ? right[g] : left[g]) = m;
                     (left[p] == m ? left[p] : right[p]) = u;
                     parent[m] = g;
@@ -398,6 +407,101 @@ TEST(AdaptiveHuffman, FollowsTheReferenceModelOverLongRandomStreams)
         }
         EXPECT_GT(reference.rescales, 3u) << "n " << n << ": the stream should cross the limit";
         Free(tree);
+    }
+    g_rescales = 0;
+}
+
+namespace {
+
+// The packed code stream of the block-source test, delivered in fills of
+// the block's capacity.
+std::vector<std::uint8_t> g_packed;
+std::size_t g_packedPos = 0;
+TBlock* g_packedBlock = nullptr;
+
+void PackedFill(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& delivered)
+{
+    const std::size_t n = std::min<std::size_t>(capacity, g_packed.size() - g_packedPos);
+    std::memset(buffer, 0, capacity);
+    std::memcpy(buffer, g_packed.data() + g_packedPos, n);
+    g_packedPos += n;
+    delivered = n == 0 ? 1 : static_cast<std::uint32_t>(n);
+    g_packedBlock->Rewind();
+}
+
+} // namespace
+
+TEST(AdaptiveHuffmanFromBlock, PrefixTableAndBitWindowFollowTheReference)
+{
+    // The pipeline's path: codes read from a block through the 64-bit window
+    // and the prefix table, refilled after exchanges near the root; small
+    // blocks make many codes straddle the last bytes of a fill, where bits
+    // come one by one. A tree fed through the bit hook walks the plain way.
+    for (std::uint32_t n : {2u, 3u, 4u, 7u, 16u, 100u, 256u, 70000u}) {
+        for (std::uint32_t capacity : {13u, 4096u}) {
+            const int symbols = n > 1000 ? 5000 : 60000;
+            std::mt19937 rng(n * 31 + capacity);
+            ReferenceTree reference(n);
+            std::vector<std::uint32_t> sent;
+            std::vector<bool> code;
+            for (int i = 0; i < symbols; ++i) {
+                // A bias that jumps to other symbols often, so that leaves
+                // rise and fall across the top levels.
+                const std::uint32_t focus = (i / 1500) * 7919 % n;
+                const std::uint32_t symbol = rng() % 3 == 0 ? rng() % n : (focus + rng() % 3) % n;
+                std::vector<bool> bits;
+                for (std::uint32_t node = n + symbol; node != 1; node = reference.parent[node])
+                    bits.insert(bits.begin(), reference.right[reference.parent[node]] == node);
+                std::size_t pos = 0;
+                ASSERT_EQ(reference.Decode(bits, pos), symbol);
+                code.insert(code.end(), bits.begin(), bits.end());
+                sent.push_back(symbol);
+            }
+            if (n >= 16) {
+                EXPECT_GT(reference.exchangesNearRoot, 100u) << "n " << n;
+            }
+            if (n <= 256) {
+                EXPECT_GT(reference.rescales, 2u) << "n " << n;
+            }
+
+            g_packed.assign((code.size() + 7) / 8, 0);
+            for (std::size_t i = 0; i < code.size(); ++i)
+                g_packed[i / 8] |= static_cast<std::uint8_t>(code[i] << (i % 8));
+            g_packedPos = 0;
+            TBlock* block = TBlock::Create(capacity);
+            g_packedBlock = block;
+            block->OnFill = PackedFill;
+            std::uint32_t delivered = 0;
+            PackedFill(block->Data, capacity, delivered);
+            block->SetUsedLength(delivered);
+
+            THuffmanTree* fast = THuffmanTree::Create(n);
+            THuffmanTree* plain = NewTree(n);
+            g_bits.assign(code.begin(), code.end());
+            for (int i = 0; i < symbols; ++i) {
+                ASSERT_EQ(fast->DecodeSymbolFrom(*block), sent[i]) << "n " << n << " capacity " << capacity << " step " << i;
+                ASSERT_EQ(plain->DecodeSymbol(), sent[i]) << "n " << n << " step " << i;
+                if (i % 997 == 0) {
+                    for (std::uint32_t k = 1; k < 2 * n; ++k) {
+                        ASSERT_EQ(fast->Weight[k], plain->Weight[k]) << "n " << n << " step " << i << " node " << k;
+                        ASSERT_EQ(fast->Parent[k], plain->Parent[k]) << "n " << n << " step " << i << " node " << k;
+                    }
+                }
+            }
+            for (std::uint32_t k = 1; k < 2 * n; ++k) {
+                ASSERT_EQ(fast->Weight[k], reference.weight[k]) << "n " << n << " node " << k;
+                ASSERT_EQ(fast->Parent[k], reference.parent[k]) << "n " << n << " node " << k;
+            }
+            // Every bit of the stream was taken, none more.
+            const std::size_t taken = (g_packedPos - block->UsedLength) * 8 + block->Cursor * 8 + block->BitIndex;
+            EXPECT_EQ(taken, code.size()) << "n " << n << " capacity " << capacity;
+            EXPECT_TRUE(g_bits.empty());
+            Free(fast);
+            Free(plain);
+            block->Done();
+            delete block;
+            g_packedBlock = nullptr;
+        }
     }
     g_rescales = 0;
 }

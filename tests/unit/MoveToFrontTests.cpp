@@ -166,3 +166,26 @@ TEST_F(MoveToFront, StateCarriesOverFromEarlierDecodes)
     EXPECT_NE(continuedOut, freshOut);
     EXPECT_EQ(continuedOut[0], 9) << "the list starts 16, 250, 3, 9 after the history";
 }
+
+TEST(MoveToFrontPerBlock, SymbolOnlyDecodeWithOneRefreshFollowsTheReference)
+{
+    // The pipeline moves only SymbolAt per index and brings PositionOf up to
+    // date once per block; indexes below 16 take the register path.
+    std::mt19937 rng(616);
+    ReferenceMoveToFront reference;
+    Tmsmtf* mtf = Tmsmtf::Create();
+    for (int block = 0; block < 40; ++block) {
+        for (int i = 0; i < 2000; ++i) {
+            const unsigned pick = rng() % 8;
+            const auto index = static_cast<std::uint8_t>(pick < 5 ? rng() % 16 : pick < 7 ? rng() % 256 : 15 + rng() % 3);
+            ASSERT_EQ(mtf->DecodeSymbolOnly(index), reference.Decode(index)) << "block " << block << " step " << i;
+        }
+        mtf->RefreshPositionOf();
+        for (int s = 0; s < 256; ++s) {
+            ASSERT_EQ(mtf->SymbolAt[s], reference.symbolAt[s]);
+            ASSERT_EQ(mtf->PositionOf[s], reference.positionOf[s]);
+        }
+    }
+    mtf->Done();
+    delete mtf;
+}

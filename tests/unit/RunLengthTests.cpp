@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -303,4 +304,80 @@ TEST_F(RunLengthDecoder, HugeRunLengthNeverOverrunsCount)
     rle->Decode(5);
     EXPECT_EQ(g_output, std::string(5, '\0'));
     EXPECT_EQ(rle->Status, TRLE::StatusRunCut);
+}
+
+namespace {
+
+// The decoding rule written out plainly: one put per byte, a run cut at count.
+std::string PlainRunLengthDecode(const std::vector<Coded>& coded, std::uint32_t count, unsigned threshold,
+                                 std::size_t& used, bool& cut)
+{
+    std::string out;
+    used = 0;
+    cut = false;
+    const auto next = [&] { return used < coded.size() ? coded[used++].value : 0u; };
+    std::uint32_t equalRun = 0;
+    auto cur = static_cast<std::uint8_t>(next());
+    while (out.size() < count) {
+        const std::uint8_t sym = cur;
+        std::uint32_t extra = 0;
+        if (equalRun == threshold) {
+            extra = next();
+            if (out.size() + extra + 1 < count)
+                cur = static_cast<std::uint8_t>(next());
+            equalRun = 0;
+        } else {
+            if (out.size() + 1 < count)
+                cur = static_cast<std::uint8_t>(next());
+            equalRun = cur == sym ? equalRun + 1 : 0;
+        }
+        for (std::uint32_t i = 0; i <= extra; ++i) {
+            if (out.size() == count) {
+                cut = true;
+                break;
+            }
+            out.push_back(static_cast<char>(sym));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RunLengthDecodeWith, WholeRunsGiveTheBytesOfThePlainRule)
+{
+    // Random streams of few symbol values, so that groups complete often;
+    // long runs, and runs that pass the count at the end.
+    std::mt19937 rng(4711);
+    TRLE* rle = TRLE::Create(65535);
+    for (unsigned threshold : {0u, 3u, 48u}) {
+        for (auto& t : rle->Threshold)
+            t = static_cast<std::uint16_t>(threshold);
+        for (int round = 0; round < 300; ++round) {
+            const std::uint32_t count = 1 + rng() % 3000;
+            // Whether a value is a symbol or a run length depends on where
+            // the rule pulls it; mostly few symbol values, so that groups
+            // complete often, and now and then a long run.
+            std::vector<Coded> coded;
+            for (int i = 0; i < 4000; ++i) {
+                const unsigned kind = rng() % 16;
+                coded.push_back(Coded{false, static_cast<std::uint32_t>(kind == 0 ? rng() % 65536 : kind == 1 ? rng() % 300 : rng() % 3)});
+            }
+            std::size_t used = 0;
+            bool cut = false;
+            const std::string expected = PlainRunLengthDecode(coded, count, threshold, used, cut);
+
+            std::size_t pulled = 0;
+            std::string got;
+            const auto pull = [&] { return pulled < coded.size() ? coded[pulled++].value : 0u; };
+            rle->DecodeWith(
+                count, [&] { return static_cast<std::uint8_t>(pull()); }, [&] { return pull(); },
+                [&](std::uint8_t sym, std::uint32_t copies) { got.append(copies, static_cast<char>(sym)); });
+            ASSERT_EQ(got, expected) << "threshold " << threshold << " round " << round;
+            ASSERT_EQ(pulled, used) << "threshold " << threshold << " round " << round;
+            ASSERT_EQ(rle->Status, cut ? TRLE::StatusRunCut : 0) << "threshold " << threshold << " round " << round;
+        }
+    }
+    rle->Done();
+    delete rle;
 }
