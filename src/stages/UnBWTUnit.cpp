@@ -79,7 +79,7 @@ void TBWTransform::Init(std::uint32_t capacity)
     LinkBytes = 4 * capacity;
     // Entries are written before they are read, block by block.
     Links = static_cast<std::uint32_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
-    ChunkNext = new std::uint32_t[capacity / ChunkBytes + 1];
+    ChunkOwner = new std::uint8_t[capacity / ChunkBytes + 1];
 }
 
 void TBWTransform::Release()
@@ -89,8 +89,8 @@ void TBWTransform::Release()
     } else {
         ::operator delete[](Links, LinkAlignment(LinkBytes));
         Links = nullptr;
-        delete[] ChunkNext;
-        ChunkNext = nullptr;
+        delete[] ChunkOwner;
+        ChunkOwner = nullptr;
         Status = 0;
     }
     Length = 0;
@@ -139,15 +139,15 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
     std::uint32_t* const links = Links;
     std::uint8_t* const output = Output;
     std::uint8_t* const pool = Scratch;
-    std::uint32_t* const chunkNext = ChunkNext;
+    std::uint8_t* const chunkOwner = ChunkOwner;
 
     // Marker 0 is the primary index, markers 1.. the rows 0, stride, 2 stride, ...
     constexpr std::uint32_t MaxMarkers = 256;
-    constexpr std::uint32_t NoChunk = 0xFFFFFFFF;
+    constexpr std::uint32_t NotPlaced = 0xFFFFFFFF;
     const std::uint32_t stride = (n + MaxMarkers - 2) / (MaxMarkers - 1);
     const std::uint32_t markers = 1 + (n + stride - 1) / stride;
     std::uint32_t row[MaxMarkers], length[MaxMarkers], successor[MaxMarkers], at[MaxMarkers];
-    std::uint32_t firstChunk[MaxMarkers], lastChunk[MaxMarkers], staged[MaxMarkers];
+    std::uint32_t offset[MaxMarkers], staged[MaxMarkers];
     std::uint8_t pending[MaxMarkers];  // the input byte of the row at[c]
     // Each segment's bytes gather here; full chunks move to the pool, so
     // that the pool never holds more than the n bytes walked.
@@ -175,7 +175,6 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
             length[c] = 0;
             successor[c] = 0;
             staged[c] = 0;
-            firstChunk[c] = lastChunk[c] = NoChunk;
         },
         [&](std::uint32_t c) {
             const std::uint32_t e = links[at[c]];
@@ -190,31 +189,41 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
             if (staged[c] == ChunkBytes) {
                 const std::uint32_t k = chunks++;
                 std::memcpy(pool + std::size_t{k} * ChunkBytes, stage[c], ChunkBytes);
-                chunkNext[k] = NoChunk;
-                if (lastChunk[c] == NoChunk)
-                    firstChunk[c] = k;
-                else
-                    chunkNext[lastChunk[c]] = k;
-                lastChunk[c] = k;
+                chunkOwner[k] = static_cast<std::uint8_t>(c);
                 staged[c] = 0;
             }
             return true;
         });
 
     // Segments in the order of the one walk, until n bytes or the chain closes.
+    for (std::uint32_t m = 0; m < markers; ++m)
+        offset[m] = NotPlaced;
     std::uint32_t filled = 0;
     std::uint32_t c = 0;
     do {
-        const auto put = [output, n, &filled](const std::uint8_t* bytes, std::uint32_t count) {
-            const std::uint32_t room = n - filled;
-            std::memcpy(output + filled, bytes, count < room ? count : room);
-            filled += count < room ? count : room;
-        };
-        for (std::uint32_t k = firstChunk[c]; k != NoChunk && filled < n; k = chunkNext[k])
-            put(pool + std::size_t{k} * ChunkBytes, ChunkBytes);
-        put(stage[c], staged[c]);
+        offset[c] = filled;
+        filled += length[c] < n - filled ? length[c] : n - filled;
         c = successor[c];
     } while (c != 0 && filled < n);
+
+    // Each segment's chunks lie in the pool in their order, among others';
+    // its staged rest follows them. Nothing goes past n.
+    const auto place = [output, n](std::uint32_t& at, const std::uint8_t* bytes, std::uint32_t count) {
+        if (at < n) {
+            const std::uint32_t room = n - at;
+            std::memcpy(output + at, bytes, count < room ? count : room);
+        }
+        at += count;
+    };
+    for (std::uint32_t k = 0; k < chunks; ++k) {
+        const std::uint8_t m = chunkOwner[k];
+        if (offset[m] != NotPlaced)
+            place(offset[m], pool + std::size_t{k} * ChunkBytes, ChunkBytes);
+    }
+    for (std::uint32_t m = 0; m < markers; ++m) {
+        if (offset[m] != NotPlaced)
+            place(offset[m], stage[m], staged[m]);
+    }
 
     for (std::uint32_t i = filled; i < n; ++i)
         output[i] = output[i - filled];

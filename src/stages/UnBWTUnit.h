@@ -47,7 +47,7 @@ public:
 
 private:
     static constexpr std::uint32_t ChunkBytes = 64;
-    std::uint32_t* ChunkNext = nullptr;  // chunk order of the lane walk
+    std::uint8_t* ChunkOwner = nullptr;  // the segment of each chunk of the lane walk
 
     void WalkOneByOne(std::uint32_t primaryIndex);
     void WalkInLanes(std::uint32_t primaryIndex);
