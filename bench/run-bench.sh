@@ -12,6 +12,7 @@ PAUSE_S=5            # untwx sleeps this long at the end of every run
 CODES=(64 8)         # block-size codes: 2 MiB and 256 KiB blocks
 
 RUNS=5
+STAGES=1
 BIG=0
 BIG_RUNS=1
 BUILD_DIR="$REPO/build-bench"
@@ -29,6 +30,8 @@ usage: $(basename "$0") [options] [RUNS]
   --build-dir DIR   build folder (default: build-bench/ in the repository)
   --work-dir DIR    folder for corpora, archives and outputs (default: a new temporary folder)
   --keep            keep the work folder
+  --codes LIST      block-size codes to measure, comma-separated (default 64,8)
+  --no-stages       skip the per-stage split
 EOF
 }
 
@@ -44,6 +47,8 @@ while (($#)); do
     --build-dir) [[ -n ${2-} ]] || die "--build-dir needs a folder"; BUILD_DIR=$(absolute "$2"); shift ;;
     --work-dir) [[ -n ${2-} ]] || die "--work-dir needs a folder"; WORK_DIR=$(absolute "$2"); shift ;;
     --keep) KEEP=1 ;;
+    --codes) [[ ${2-} =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]] || die "--codes needs codes like 64,8"; IFS=, read -r -a CODES <<<"$2"; shift ;;
+    --no-stages) STAGES=0 ;;
     -h|--help) usage; exit 0 ;;
     -*) usage >&2; exit 2 ;;
     *) [[ $1 =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive number, not '$1'"; RUNS=$1 ;;
@@ -79,6 +84,14 @@ MEASURE="$BUILD_DIR/measure"
 for tool in "$UNTWX" "$TWXWRITE" "$MEASURE"; do
   [[ -x $tool ]] || die "build produced no $tool"
 done
+# The same program with the stage clocks, for the per-stage split.
+UNTWX_STAGES="$BUILD_DIR/stages/untwx/untwx"
+if ((STAGES)); then
+  note "building untwx with UNTWX_STAGE_TIMES in $BUILD_DIR/stages"
+  cmake -S "$SCRIPT_DIR" -B "$BUILD_DIR/stages" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUNTWX_STAGE_TIMES=ON >&2
+  cmake --build "$BUILD_DIR/stages" --target untwx >&2
+  [[ -x $UNTWX_STAGES ]] || die "build produced no $UNTWX_STAGES"
+fi
 
 # --- 2. corpora and archives -------------------------------------------------
 
@@ -231,4 +244,17 @@ if ((BIG)); then
   verdict=$(awk -v s="$small" -v l="$large" 'BEGIN { d = l - s; print (d <= 2048 && d >= -2048) ? "constant" : "NOT constant" }')
   echo
   echo "memory: untwx -i, code 64, peak RSS $(max_mib "$small") MiB on binaries ($(mb "$WORK_DIR/binaries.tar") MB) vs $(max_mib "$large") MiB on big ($(mb "$WORK_DIR/big.tar") MB): $verdict ($prefix)"
+fi
+
+# --- 5. per-stage split ------------------------------------------------------
+
+if ((STAGES)); then
+  echo
+  echo "per-stage processor time of untwx -i (one run each, build with UNTWX_STAGE_TIMES; the clocks cost a little)"
+  for c in "${CORPORA[@]}"; do
+    for code in "${CODES[@]}"; do
+      echo "$c, code $code:"
+      "$UNTWX_STAGES" -i "$WORK_DIR/$c-$code.twx" </dev/null 2>&1 >/dev/null | sed -n 's/^stage /  /p'
+    done
+  done
 fi
