@@ -37,6 +37,7 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     Right = Left + n;
     Path = new std::uint32_t[n < PrefixBits ? PrefixBits : n];
     Prefix = new TPrefixEntry[PrefixSize];
+    PrefixNode = new std::uint32_t[2 * PrefixSize]();
     Weight[0] = Parent[0] = Left[0] = Right[0] = 0;
     // A complete binary tree in heap order, every weight 1.
     for (std::uint32_t i = 1; i <= NodeCount; ++i) {
@@ -61,7 +62,8 @@ void THuffmanTree::Release()
         delete[] Left;
         delete[] Path;
         delete[] Prefix;
-        Weight = Parent = Left = Right = Path = nullptr;
+        delete[] PrefixNode;
+        Weight = Parent = Left = Right = Path = PrefixNode = nullptr;
         Prefix = nullptr;
         Status = 0;
     }
@@ -143,32 +145,26 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
 
 void THuffmanTree::RefillPrefix(std::uint32_t x, unsigned d)
 {
-    // The bits and nodes from the root down to x.
-    TPrefixEntry entry;
+    // The bits from the root down to x.
     unsigned prefix = 0;
     std::uint32_t node = x;
     for (unsigned i = d; i-- > 0;) {
         const std::uint32_t up = Parent[node];
         prefix |= (Right[up] == node ? 1u : 0u) << i;
-        entry.Path[i] = up;
         node = up;
     }
-    for (unsigned i = d; i < PrefixBits; ++i)
-        entry.Path[i] = 0;
-    FillPrefix(x, d, prefix, entry);
+    FillPrefix(x, d, prefix);
 }
 
-void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, TPrefixEntry& entry)
+void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix)
 {
+    PrefixNode[(1u << d) | prefix] = x;
     if (x >= SymbolCount || d == PrefixBits) {
         // Every entry whose first d bits are the prefix.
-        entry.Node = x;
-        entry.Bits = d;
         for (unsigned i = prefix; i < PrefixSize; i += 1u << d)
-            Prefix[i] = entry;
+            Prefix[i] = TPrefixEntry{x, d};
         return;
     }
-    entry.Path[d] = x;
-    FillPrefix(Left[x], d + 1, prefix, entry);
-    FillPrefix(Right[x], d + 1, prefix | 1u << d, entry);
+    FillPrefix(Left[x], d + 1, prefix);
+    FillPrefix(Right[x], d + 1, prefix | 1u << d);
 }

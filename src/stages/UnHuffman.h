@@ -65,9 +65,11 @@ public:
         std::uint32_t depth = 0;
         std::uint64_t window;
         if (const unsigned available = bits.PeekBits(window)) {
-            const TPrefixEntry& entry = Prefix[window & (PrefixSize - 1)];
+            const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
+            const TPrefixEntry entry = Prefix[first];
+            // The nodes after 0..7 of these bits; those past a leaf are not used.
             for (unsigned i = 0; i < PrefixBits; ++i)
-                path[i] = entry.Path[i];
+                path[i] = PrefixNode[(1u << i) | (first & ((1u << i) - 1))];
             k = entry.Node;
             depth = entry.Bits;
             window >>= depth;
@@ -94,20 +96,19 @@ public:
     void UpdateTree(std::uint32_t k);
 
 private:
-    // What the first PrefixBits bits of a code lead to: the node after them
-    // (or the leaf reached with fewer), how many bits that takes, and the
-    // nodes passed on the way from the root.
+    // What the first PrefixBits bits of a code lead to: the node after them,
+    // or the leaf reached with fewer, and how many bits that takes.
     static constexpr unsigned PrefixBits = 8;
     static constexpr unsigned PrefixSize = 1u << PrefixBits;
     struct TPrefixEntry {
-        std::uint32_t Path[PrefixBits];
         std::uint32_t Node;
         std::uint32_t Bits;
     };
 
-    // Rewrites the prefix entries whose bits lead through node x at depth d.
+    // Rewrites the prefix entries and nodes whose bits lead through node x at
+    // depth d.
     void RefillPrefix(std::uint32_t x, unsigned d);
-    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, TPrefixEntry& entry);
+    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix);
 
     // UpdateTree for leaf k, whose ancestors from the root down are
     // Path[0..depth-1].
@@ -115,4 +116,7 @@ private:
 
     std::uint32_t* Path = nullptr;  // n entries, at least 8: the nodes above a leaf
     TPrefixEntry* Prefix = nullptr;  // PrefixSize entries, indexed by the next 8 bits
+    // 2 PrefixSize entries: [(1 << d) | bits] is the node after the d bits
+    // (d up to 8, first bit in bit 0), where no leaf came before.
+    std::uint32_t* PrefixNode = nullptr;
 };
