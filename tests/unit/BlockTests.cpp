@@ -620,6 +620,7 @@ TEST_F(BlockBuffer, ReadBitsWhileEqualsReadBitAcrossRefillsAndAShortLastChunk)
         ASSERT_EQ(fast.values, slow.values) << "seed " << seed;
         ASSERT_EQ(fast.states, slow.states) << "seed " << seed;
     }
+}
 
 TEST_F(BlockBuffer, PeekAndSkipBitsEqualReadBitCalls)
 {
