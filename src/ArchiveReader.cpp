@@ -53,7 +53,7 @@ void ReleaseSlot()
 
 [[noreturn]] void PauseAndStop()
 {
-    platform::Pause(5000);
+    ClosingPause();
     platform::EndProcess(ExitCode::Stopped);
 }
 

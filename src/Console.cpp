@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include "common/CodePage.h"
 #include "platform/Platform.h"
 
 void Print(std::string_view text)
@@ -20,10 +21,36 @@ void PrintNative(std::string_view text)
     platform::WriteNative(text);
 }
 
+bool CanWaitForEnter()
+{
+    return platform::OutputIsConsole() && platform::InputIsConsole();
+}
+
 void WaitForEnter()
 {
+    if (!CanWaitForEnter())
+        return;
     Print("press enter to continue...");
     platform::ReadInputLine();
+}
+
+void ClosingPause()
+{
+    if (platform::OutputIsConsole())
+        platform::Pause(5000);
+}
+
+std::string ShownName(std::string_view name)
+{
+    const bool eightBit = platform::ConsoleIsEightBit();
+    std::string shown(name);
+    for (char& c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool high = byte >= 0x80 && byte <= 0x9F && (eightBit || IsUndefinedIn1252(byte));
+        if (byte < 0x20 || byte == 0x7F || high)
+            c = '?';
+    }
+    return shown;
 }
 
 std::string PadRight(std::string_view text, std::uint8_t width)

@@ -30,7 +30,7 @@ void ExtractEntry(const DirectoryEntry& entry)
         path = TargetFolder + platform::NativeFileName(name);
         file = platform::CreateForWriting(path);
     }
-    Print(PadRight(name, 41) + " ..");
+    Print(PadRight(ShownName(name), 41) + " ..");
 
     std::int32_t WriteResult = file == platform::InvalidFile ? -1 : 0;
     ConsumeContent(entry.Size, [&WriteResult, file](const std::uint8_t* bytes, std::uint32_t count) {

@@ -49,7 +49,7 @@ void ListArchive()
     PrintLine();
 
     WalkDirectory([&RowCount](const DirectoryEntry& entry) {
-        Print(PadRight(DisplayName(entry.Name), 41));
+        Print(PadRight(ShownName(DisplayName(entry.Name)), 41));
         ++RowCount;
         Print(Field(DateTimeText(entry.DateTime)));
         Print(Field(RightAligned(entry.Size, 8)));
@@ -59,8 +59,11 @@ void ListArchive()
         });
         PrintLine(Field(CrcToHex(FileCRC->Value())));
         if (RowCount >= 23) {
-            PrintLine();
-            WaitForEnter();
+            // A page ends in a prompt only for someone who can answer it.
+            if (CanWaitForEnter()) {
+                PrintLine();
+                WaitForEnter();
+            }
             RowCount = 0;
         }
     });

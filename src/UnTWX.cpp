@@ -1,6 +1,8 @@
 // Front end: screens, parameter checks, dispatch to the two commands.
 #include "UnTWX.h"
 
+#include <new>
+
 #include "ArchiveReader.h"
 #include "Commands.h"
 #include "Console.h"
@@ -79,17 +81,30 @@ int MissingParameters(const std::string& title)
 {
     PrintHeading(title);
     PrintLine("nicht genug Parameter");
-    platform::Pause(5000);
+    ClosingPause();
     return ExitCode::CommandLineError;
 }
 
 }  // namespace
 
+void OutOfMemoryStop()
+{
+    // The stages give their memory back first, so that the line can be written.
+    ReleaseStages();
+    try {
+        PrintLine("Nicht genug Arbeitsspeicher - Programm wird beendet...");
+    } catch (const std::bad_alloc&) {
+        // Not even the line fits; the exit code still tells.
+    }
+    ClosingPause();
+    platform::EndProcess(ExitCode::OutOfMemory);
+}
+
 int RunUnTWX(const std::vector<std::string>& arguments)
 {
     if (arguments.empty()) {
         ShowWelcome();
-        platform::Pause(5000);
+        ClosingPause();
         return ExitCode::Success;
     }
 
@@ -100,7 +115,7 @@ int RunUnTWX(const std::vector<std::string>& arguments)
         ArchiveHandle = platform::OpenForReading(arguments[1]);
         OpenArchive(ListArchive);
         platform::Close(ArchiveHandle);
-        platform::Pause(5000);
+        ClosingPause();
         return ExitCode::Success;
     }
 
@@ -121,7 +136,7 @@ int RunUnTWX(const std::vector<std::string>& arguments)
         platform::Close(ArchiveHandle);
         PrintLine();
         PrintLine("-done");
-        platform::Pause(5000);
+        ClosingPause();
         return FailedRecords == 0 ? ExitCode::Success : ExitCode::SomeFilesFailed;
     }
 
@@ -129,6 +144,6 @@ int RunUnTWX(const std::vector<std::string>& arguments)
     PrintLine("ungueltiger Befehlsparameter, benutzen Sie:");
     PrintLine();
     PrintUsage();
-    platform::Pause(5000);
+    ClosingPause();
     return ExitCode::CommandLineError;
 }

@@ -9,6 +9,6 @@ int main(int argc, char** argv)
         platform::StartUp();
         platform::EndProcess(RunUnTWX(platform::Arguments(argc, argv)));
     } catch (const std::bad_alloc&) {
-        platform::EndProcess(ExitCode::OutOfMemory);
+        OutOfMemoryStop();
     }
 }

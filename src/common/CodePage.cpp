@@ -165,3 +165,7 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     }
     return out;
 }
+
+bool IsUndefinedIn1252(unsigned char byte) {
+    return byte >= 0x80 && byte <= 0x9F && HighControlRange[byte - 0x80] == byte;
+}

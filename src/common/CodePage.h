@@ -15,3 +15,7 @@ std::string Utf8To1252(std::string_view text);
 // become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
+
+// True for the five bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) that Windows-1252
+// leaves without a character; converted, they become C1 control characters.
+bool IsUndefinedIn1252(unsigned char byte);

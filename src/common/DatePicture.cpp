@@ -24,11 +24,8 @@ bool AppendField(std::string& out, char letter, int count, const PictureValues& 
         AppendNumber(out, v.month, padded);
         return true;
     case 'y':
-        if (count <= 2) {
-            AppendNumber(out, v.year % 100, 2);
-        } else {
-            AppendNumber(out, v.year, 4);
-        }
+        // "y" and "yy" as well: two digits could not tell 1999 from 2099.
+        AppendNumber(out, v.year, 4);
         return true;
     case 'h': {
         const int hour12 = v.hour % 12 == 0 ? 12 : v.hour % 12;
@@ -92,6 +89,52 @@ std::string FormatPicture(std::string_view picture, const PictureValues& values)
             out += c;
             ++i;
         }
+    }
+    return out;
+}
+
+std::string FourDigitYearFormat(std::string_view format) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < format.size()) {
+        if (format[i] != '%') {
+            out += format[i++];
+            continue;
+        }
+        // A conversion: '%', flags, a field width, an E or O modifier, a letter.
+        std::size_t end = i + 1;
+        while (end < format.size() && std::string_view("_-0^#").find(format[end]) != std::string_view::npos) {
+            ++end;
+        }
+        const std::string_view flags = format.substr(i + 1, end - i - 1);
+        while (end < format.size() && format[end] >= '0' && format[end] <= '9') {
+            ++end;
+        }
+        char modifier = 0;
+        if (end < format.size() && (format[end] == 'E' || format[end] == 'O')) {
+            modifier = format[end++];
+        }
+        if (end >= format.size()) {
+            out.append(format.substr(i));
+            break;
+        }
+        const char letter = format[end];
+        const std::string fourDigits = std::string("%").append(flags).append("Y");
+        if (letter == 'C' && modifier == 0 && format.substr(end + 1, 2) == "%y") {
+            out += fourDigits;  // century followed by the two-digit year
+            i = end + 3;
+            continue;
+        }
+        if (letter == 'y' && modifier != 'E') {
+            out += fourDigits;  // also the alternative digits of %Oy
+        } else if (letter == 'g' && modifier == 0) {
+            out.append("%").append(flags).append("G");
+        } else if ((letter == 'D' || letter == 'x') && modifier == 0) {
+            out += "%m/%d/%Y";
+        } else {
+            out.append(format.substr(i, end + 1 - i));
+        }
+        i = end + 1;
     }
     return out;
 }

@@ -1,5 +1,7 @@
-// Formats a date or a time with a Windows date/time picture such as
-// "dd.MM.yyyy", "HH:mm:ss" or "h:mm:ss tt".
+// The user's regional date and time formats: Windows pictures such as
+// "dd.MM.yyyy", "HH:mm:ss" or "h:mm:ss tt", and strftime formats. Years
+// always show four digits: stored dates span 1980 to 2107, so two would be
+// ambiguous.
 #pragma once
 
 #include <string>
@@ -12,3 +14,7 @@ struct PictureValues {
 };
 
 std::string FormatPicture(std::string_view picture, const PictureValues& values);
+
+// A strftime format with every two-digit year (%y, %D, %x, %g) replaced by
+// its four-digit form.
+std::string FourDigitYearFormat(std::string_view format);

@@ -22,6 +22,9 @@ using FileHandle = std::intptr_t;
 inline constexpr FileHandle InvalidFile = -1;
 
 // Once at program start: console set-up and the user's regional formats.
+// Standard input, output and error that are closed are opened on the null
+// device, so no file the program opens takes their place; a reader that
+// goes away (a broken pipe) does not end the process.
 void StartUp();
 
 // The program's arguments after its own name, none of them empty; native text.
@@ -37,6 +40,13 @@ void WriteNative(std::string_view text);
 // Reads and discards one line of standard input; end of input ends it too.
 void ReadInputLine();
 void Pause(std::uint32_t milliseconds);
+// True when standard output (input) is a terminal, a console a person reads
+// (types into), rather than a file, a pipe or the null device.
+bool OutputIsConsole();
+bool InputIsConsole();
+// True when console text goes out unconverted to a terminal of unknown 8-bit
+// character set, which may take the bytes 0x80 to 0x9F for control characters.
+bool ConsoleIsEightBit();
 [[noreturn]] void EndProcess(int exitCode);
 
 // Files, named by native text of any length. Read and Write return the

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 
@@ -14,6 +15,7 @@
 
 #include "common/CodePage.h"
 #include "common/CommandLine.h"
+#include "common/DatePicture.h"
 #include "common/DosDateTime.h"
 
 namespace platform {
@@ -23,7 +25,7 @@ struct Regional {
     bool started = false;
     locale_t locale = nullptr;
     bool utf8 = false;
-    std::string dateFormat = "%m/%d/%y";
+    std::string dateFormat = "%m/%d/%Y";
     std::string timeFormat = "%H:%M:%S";
 };
 
@@ -68,6 +70,27 @@ std::string Strftime(const std::string& format, const std::tm& time) {
     return settings.utf8 ? Utf8To1252(text) : text;
 }
 
+// Opens each of the descriptors 0 to 2 that is closed on /dev/null; open
+// takes the lowest free descriptor, so they are filled in order.
+void KeepStandardDescriptors() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != descriptor) {
+            ::dup2(opened, descriptor);
+            ::close(opened);
+        }
+    }
+}
+
+// A write to a pipe without reader then fails with EPIPE, which the console
+// output ignores, instead of ending the process.
+void IgnoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace
 
 void StartUp() {
@@ -76,6 +99,8 @@ void StartUp() {
         return;
     }
     settings.started = true;
+    KeepStandardDescriptors();
+    IgnoreBrokenPipe();
     settings.locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
     if (settings.locale == static_cast<locale_t>(0)) {
         settings.locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -87,7 +112,7 @@ void StartUp() {
     const std::string_view dateFormat = nl_langinfo_l(D_FMT, settings.locale);
     const std::string_view timeFormat = nl_langinfo_l(T_FMT, settings.locale);
     if (!dateFormat.empty()) {
-        settings.dateFormat = dateFormat;
+        settings.dateFormat = FourDigitYearFormat(dateFormat);
     }
     if (!timeFormat.empty()) {
         settings.timeFormat = timeFormat;
@@ -134,6 +159,18 @@ void Pause(std::uint32_t milliseconds) {
 
 void EndProcess(int exitCode) {
     std::exit(exitCode);
+}
+
+bool OutputIsConsole() {
+    return ::isatty(1) == 1;
+}
+
+bool InputIsConsole() {
+    return ::isatty(0) == 1;
+}
+
+bool ConsoleIsEightBit() {
+    return !StartedSettings().utf8;
 }
 
 FileHandle OpenForReading(const std::string& path) {

@@ -121,16 +121,6 @@ HANDLE StandardOutput() {
     return output == INVALID_HANDLE_VALUE ? nullptr : output;
 }
 
-// A console shows characters; a pipe or a file gets bytes.
-bool OutputIsConsole() {
-    static const bool console = [] {
-        DWORD mode = 0;
-        const HANDLE output = StandardOutput();
-        return output != nullptr && GetConsoleMode(output, &mode) != 0;
-    }();
-    return console;
-}
-
 void WriteBytes(std::string_view text) {
     const HANDLE output = StandardOutput();
     if (output == nullptr) {
@@ -169,6 +159,25 @@ void WriteCharacters(std::wstring_view text) {
     }
 }
 
+// A standard handle that is missing or no longer valid is pointed at NUL, so
+// that no handle the program opens later can be taken for it.
+void KeepStandardHandles() {
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = GetStdHandle(which);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            SetLastError(NO_ERROR);
+            if (GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR) {
+                continue;
+            }
+        }
+        const HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+        if (nul != INVALID_HANDLE_VALUE) {
+            SetStdHandle(which, nul);
+        }
+    }
+}
+
 }  // namespace
 
 void StartUp() {
@@ -177,6 +186,7 @@ void StartUp() {
         return;
     }
     settings.started = true;
+    KeepStandardHandles();
     const LCID locale = GetThreadLocale();
     std::string text;
     if (LocaleText(locale, LOCALE_SSHORTDATE, text) && !text.empty()) {
@@ -236,6 +246,27 @@ void Pause(std::uint32_t milliseconds) {
 
 void EndProcess(int exitCode) {
     ExitProcess(static_cast<UINT>(exitCode));
+}
+
+// A console shows characters; a pipe or a file gets bytes.
+bool OutputIsConsole() {
+    static const bool console = [] {
+        DWORD mode = 0;
+        const HANDLE output = StandardOutput();
+        return output != nullptr && GetConsoleMode(output, &mode) != 0;
+    }();
+    return console;
+}
+
+bool InputIsConsole() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+// A console gets characters, a pipe or a file the stored bytes; no 8-bit
+// terminal reads them.
+bool ConsoleIsEightBit() {
+    return false;
 }
 
 FileHandle OpenForReading(const std::string& path) {

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -166,27 +167,104 @@ bool RunsUnderWine()
     return ProgramRunner().find("wine") != std::string::npos;
 }
 
+namespace {
+
+// Program, arguments and environment of a child, ready for execve.
+struct Command {
+    std::vector<std::string> argumentTexts;
+    std::vector<std::string> environmentTexts;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    std::string directory;
+
+    explicit Command(const ChildRequest& request)
+    {
+        const std::string runner = ProgramRunner();
+        if (!runner.empty())
+            argumentTexts.push_back(ResolveCommand(runner));
+        argumentTexts.push_back(ProgramUnderTest());
+        for (const auto& argument : request.arguments)
+            argumentTexts.push_back(argument);
+        std::vector<std::pair<std::string, std::string>> settings = request.environment;
+        if (RunsUnderWine() && Variable("WINEDEBUG").empty())
+            settings.insert(settings.begin(), {"WINEDEBUG", "-all"});
+        environmentTexts = ChildEnvironment(settings);
+        argv = Pointers(argumentTexts);
+        envp = Pointers(environmentTexts);
+        directory = request.workingDirectory.string();
+    }
+};
+
+// True once the child has ended; one that outlives the limit is killed and
+// gets status -1.
+bool Ended(pid_t child, int& status, Clock::time_point start, std::chrono::milliseconds limit)
+{
+    if (::waitpid(child, &status, WNOHANG) == child)
+        return true;
+    if (Clock::now() - start <= limit)
+        return false;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    status = -1;
+    return true;
+}
+
+std::chrono::milliseconds Since(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+// The person at the terminal: reads each prompt for a while, then presses
+// Enter, and notes whether anything more was shown meanwhile.
+class PromptAnswerer {
+public:
+    explicit PromptAnswerer(const ChildRequest& request) : request_(request) {}
+
+    void Look(const std::string& shown, int terminal, ChildResult& result)
+    {
+        if (request_.prompt.empty() || terminal < 0)
+            return;
+        const std::size_t found = shown.find(request_.prompt, searchFrom_);
+        if (!reading_ && found != std::string::npos) {
+            reading_ = true;
+            searchFrom_ = found + request_.prompt.size();
+            shownAt_ = Clock::now();
+            settledSize_ = std::string::npos;
+        }
+        if (!reading_)
+            return;
+        // Half the delay lets a console host finish drawing the prompt.
+        const auto reading = Clock::now() - shownAt_;
+        if (settledSize_ == std::string::npos && reading >= request_.answerDelay / 2)
+            settledSize_ = shown.size();
+        if (reading >= request_.answerDelay) {
+            if (shown.size() != settledSize_)
+                result.waitedAtEveryPrompt = false;
+            if (::write(terminal, "\r", 1) == 1)
+                ++result.promptsAnswered;
+            reading_ = false;
+        }
+    }
+
+private:
+    const ChildRequest& request_;
+    bool reading_ = false;
+    std::size_t searchFrom_ = 0;
+    Clock::time_point shownAt_;
+    std::size_t settledSize_ = std::string::npos;
+};
+
+}  // namespace
+
 ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limit)
 {
-    std::vector<std::string> argumentTexts;
-    const std::string runner = ProgramRunner();
-    if (!runner.empty())
-        argumentTexts.push_back(ResolveCommand(runner));
-    argumentTexts.push_back(ProgramUnderTest());
-    for (const auto& argument : request.arguments)
-        argumentTexts.push_back(argument);
-    std::vector<std::pair<std::string, std::string>> settings = request.environment;
-    if (RunsUnderWine() && Variable("WINEDEBUG").empty())
-        settings.insert(settings.begin(), {"WINEDEBUG", "-all"});
-    std::vector<std::string> environmentTexts = ChildEnvironment(settings);
-    std::vector<char*> argv = Pointers(argumentTexts);
-    std::vector<char*> envp = Pointers(environmentTexts);
-    const std::string directory = request.workingDirectory.string();
-
+    const Command command(request);
     Pipe input, output, errors;
     std::optional<Terminal> terminal;
     if (request.terminal)
         terminal.emplace();
+    if (request.outputReaderGone)
+        CloseIfOpen(output.read);
     const Clock::time_point start = Clock::now();
     const pid_t child = ::fork();
     if (child < 0)
@@ -194,15 +272,23 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
     if (child == 0) {
         // Only async-signal-safe calls from here on.
         if (terminal) {
-            if (::setsid() < 0 || ::ioctl(terminal->device, TIOCSCTTY, 0) != 0 || ::dup2(terminal->device, 0) < 0 ||
-                ::dup2(terminal->device, 1) < 0 || ::dup2(terminal->device, 2) < 0)
+            const int typed = request.terminalInput ? terminal->device : ::open("/dev/null", O_RDONLY);
+            if (::setsid() < 0 || ::ioctl(terminal->device, TIOCSCTTY, 0) != 0 || typed < 0 ||
+                ::dup2(typed, 0) < 0 || ::dup2(terminal->device, 1) < 0 || ::dup2(terminal->device, 2) < 0)
                 ::_exit(126);
         } else if (::dup2(input.read, 0) < 0 || ::dup2(output.write, 1) < 0 || ::dup2(errors.write, 2) < 0) {
             ::_exit(126);
         }
-        if (!directory.empty() && ::chdir(directory.c_str()) != 0)
+        for (const int descriptor : request.closedDescriptors)
+            ::close(descriptor);
+        if (request.addressSpaceLimit != 0) {
+            const rlimit space{request.addressSpaceLimit, request.addressSpaceLimit};
+            if (::setrlimit(RLIMIT_AS, &space) != 0)
+                ::_exit(126);
+        }
+        if (!command.directory.empty() && ::chdir(command.directory.c_str()) != 0)
             ::_exit(126);
-        ::execve(argv[0], argv.data(), envp.data());
+        ::execve(command.argv[0], command.argv.data(), command.envp.data());
         ::_exit(127);
     }
 
@@ -219,15 +305,18 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
     CloseIfOpen(errors.write);
     ::signal(SIGPIPE, SIG_IGN);
     SetNonBlocking(input.write);
-    SetNonBlocking(output.read);
+    if (output.read >= 0)
+        SetNonBlocking(output.read);
     SetNonBlocking(errors.read);
 
     ChildResult result;
+    PromptAnswerer person(request);
     std::size_t inputSent = 0;
     if (request.input.empty())
         CloseIfOpen(input.write);
     bool exited = false;
     int status = 0;
+    Clock::time_point lastOutput = start;
     // Helpers the child starts (a Wine server, say) may keep the output pipes
     // open after the child has gone, so the child's exit ends the capture.
     while (!exited) {
@@ -241,8 +330,13 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
             watched[count++] = {input.write, POLLOUT, 0};
         ::poll(watched, count, 20);
 
+        const std::size_t shown = result.output.size();
         ReadAvailable(output.read, result.output);
+        if (result.output.size() != shown)
+            lastOutput = Clock::now();
         ReadAvailable(errors.read, result.errors);
+        if (terminal)
+            person.Look(result.output, output.read, result);
         while (input.write >= 0 && inputSent < request.input.size()) {
             const ssize_t sent =
                 ::write(input.write, request.input.data() + inputSent, request.input.size() - inputSent);
@@ -258,17 +352,10 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
         if (input.write >= 0 && inputSent == request.input.size())
             CloseIfOpen(input.write);
 
-        const pid_t ended = ::waitpid(child, &status, WNOHANG);
-        if (ended == child) {
-            exited = true;
-        } else if (Clock::now() - start > limit) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            exited = true;
-            status = -1;
-        }
+        exited = Ended(child, status, start, limit);
     }
-    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    result.elapsed = Since(start);
+    result.sinceLastOutput = Since(lastOutput);
     ReadAvailable(output.read, result.output);
     // A console host of the child may still be passing on its last text.
     for (int quiet = 0; terminal && output.read >= 0 && quiet < 3;) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -13,9 +14,21 @@ struct ChildRequest {
     // Standard input, output and error on one pseudo-terminal instead of
     // pipes; the output arrives byte for byte, the input is not echoed.
     bool terminal = false;
+    // With a terminal: standard input is the terminal, or else the null device.
+    bool terminalInput = true;
+    // With a terminal: each time this prompt is shown, Enter is pressed
+    // (a carriage return, as a terminal sends it) after answerDelay.
+    std::string prompt;
+    std::chrono::milliseconds answerDelay{600};
     std::filesystem::path workingDirectory;
     // Set on top of the inherited environment, replacing variables of the same name.
     std::vector<std::pair<std::string, std::string>> environment;
+    // Descriptors among 0 to 2 that the child starts with closed.
+    std::vector<int> closedDescriptors;
+    // Standard output is a pipe whose reader has gone, as after `| head -1`.
+    bool outputReaderGone = false;
+    // Limit of the child's address space in bytes; 0 for none.
+    std::uint64_t addressSpaceLimit = 0;
 };
 
 struct ChildResult {
@@ -23,6 +36,10 @@ struct ChildResult {
     std::string errors;  // standard error
     int exitCode = -1;   // -1 when the child ended through a signal
     std::chrono::milliseconds elapsed{0};
+    std::chrono::milliseconds sinceLastOutput{0};  // from the last output to the end
+    int promptsAnswered = 0;
+    // Nothing more was shown between any prompt and its Enter.
+    bool waitedAtEveryPrompt = true;
 };
 
 // The executable under test: UNTWX_EXE when set, else the native build.

@@ -2,34 +2,8 @@
 // itself whatever the console's code page; redirected output keeps the bytes.
 #include "EndToEnd.h"
 
-#include <cctype>
-
 namespace e2e {
 namespace {
-
-// The text a terminal shows: control sequences (Wine's console host sends
-// them around its writes) are dropped, a cursor move to the right counts as
-// that many blanks.
-std::string ScreenText(const std::string& output)
-{
-    std::string text;
-    std::size_t i = 0;
-    while (i < output.size()) {
-        if (output[i] != '\x1B' || i + 1 >= output.size() || output[i + 1] != '[') {
-            text += output[i++];
-            continue;
-        }
-        std::size_t end = i + 2;
-        while (end < output.size() && (output[end] == '?' || output[end] == ';' || std::isdigit(static_cast<unsigned char>(output[end]))))
-            ++end;
-        if (end < output.size() && output[end] == 'C') {
-            const std::string count = output.substr(i + 2, end - i - 2);
-            text.append(count.empty() ? 1 : static_cast<std::size_t>(std::stoi(count)), ' ');
-        }
-        i = end + 1;
-    }
-    return text;
-}
 
 class ConsoleText : public EndToEndTest {
 protected:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -221,6 +222,30 @@ inline bool LocaleInstalled(const char* name)
     return true;
 }
 
+// The text a terminal shows: control sequences (Wine's console host sends
+// them around its writes) are dropped, a cursor move to the right counts as
+// that many blanks.
+inline std::string ScreenText(const std::string& output)
+{
+    std::string text;
+    std::size_t i = 0;
+    while (i < output.size()) {
+        if (output[i] != '\x1B' || i + 1 >= output.size() || output[i + 1] != '[') {
+            text += output[i++];
+            continue;
+        }
+        std::size_t end = i + 2;
+        while (end < output.size() && (output[end] == '?' || output[end] == ';' || std::isdigit(static_cast<unsigned char>(output[end]))))
+            ++end;
+        if (end < output.size() && output[end] == 'C') {
+            const std::string count = output.substr(i + 2, end - i - 2);
+            text.append(count.empty() ? 1 : static_cast<std::size_t>(std::stoi(count)), ' ');
+        }
+        i = end + 1;
+    }
+    return text;
+}
+
 // A fresh working folder per test; archives and folders are named relative
 // to it, so the same arguments work natively and under Wine.
 class EndToEndTest : public ::testing::Test {
@@ -250,8 +275,8 @@ protected:
     // Wine prefix: Wine copies the regional settings into the prefix's shared
     // registry whenever a process starts with another locale, so parallel runs
     // with mixed locales read each other's date and time formats.
-    ChildResult Run(std::vector<std::string> arguments, std::string input = "", Environment environment = {},
-                    bool terminal = false) const
+    ChildRequest Request(std::vector<std::string> arguments, std::string input = "", Environment environment = {},
+                         bool terminal = false) const
     {
         ChildRequest request;
         request.arguments = std::move(arguments);
@@ -279,10 +304,21 @@ protected:
             if (!replaced)
                 request.environment.push_back(setting);
         }
+        return request;
+    }
+
+    static ChildResult RunRequest(const ChildRequest& request)
+    {
         ChildResult result = RunChild(request);
         if (!result.errors.empty())
             std::cout << "standard error of the run:\n" << result.errors << "\n";
         return result;
+    }
+
+    ChildResult Run(std::vector<std::string> arguments, std::string input = "", Environment environment = {},
+                    bool terminal = false) const
+    {
+        return RunRequest(Request(std::move(arguments), std::move(input), std::move(environment), terminal));
     }
 
     ChildResult RunGerman(std::vector<std::string> arguments, std::string input = "") const

@@ -108,7 +108,7 @@ TEST_F(Extraction, UnsafeStoredNamesFailAndCreateNothingWhileNextRecordSucceeds)
     EXPECT_EQ(run.output, Opening() +
                               CrLfLines({ExtractionRow("../x", 1, false), ExtractionRow("a/b", 1, false),
                                     ExtractionRow("..", 1, false), ExtractionRow(".", 1, false),
-                                    ExtractionRow("", 1, false), ExtractionRow(zeroByte, 1, false),
+                                    ExtractionRow("", 1, false), ExtractionRow("z?y", 1, false),
                                     ExtractionRow("good.txt", 1, true)}) +
                               Closing());
     EXPECT_EQ(Tree(), std::vector<std::string>({"a.twx", "out", "out/good.txt"}));

@@ -1,4 +1,4 @@
-// "-i" as a user sees it: the table, its German dates, and its pages.
+// "-i" as a user sees it: the table and its German dates.
 #include "EndToEnd.h"
 
 namespace e2e {
@@ -35,36 +35,6 @@ TEST_F(EndToEndTest, RowFieldsLineUpUnderTheirColumnHeadings)
     EXPECT_EQ(row.substr(header.size() - 8), SampleCrc);
     EXPECT_LE(header.size() - 8, header.find("CRC32"));
 }
-
-std::string NumberedName(int number)
-{
-    return "datei" + TwoDigits(number) + ".txt";
-}
-
-class ListingPages : public EndToEndTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(ListingPages, PromptFollowsRowNineteenAndEveryFurtherTwentyThird)
-{
-    const int records = GetParam();
-    std::vector<WriterRecord> list;
-    for (int number = 1; number <= records; ++number)
-        list.push_back(Record(NumberedName(number), "abc"));
-    Put("a.twx", Archive(list));
-    const std::string enter = "\n";
-    const ChildResult run = RunGerman({"-i", "a.twx"}, records >= 42 ? enter + enter : enter);
-
-    std::string expected = ListingHead(SampleBlockSize);
-    for (int number = 1; number <= records; ++number) {
-        expected += CrLfLines({ListingRow(NumberedName(number), "24.12.2003 23:59:58", 3, SampleCrc)});
-        if (number == 19 || number == 42)
-            expected += "\r\npress enter to continue...";
-    }
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output, expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(RecordCounts, ListingPages, ::testing::Values(18, 19, 42),
-                         [](const auto& info) { return std::to_string(info.param) + "Records"; });
 
 TEST_F(EndToEndTest, InvalidStoredDateShowsMarkerAndListingGoesOn)
 {

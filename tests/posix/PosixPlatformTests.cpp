@@ -307,13 +307,16 @@ TEST(PosixNames, StoredNamesBecomeUtf8InUtf8Locale) {
     EXPECT_FALSE(platform::IsReservedFileName("CON"));
 }
 
-TEST(PosixDates, FormatsWithTheLocaleDateAndTimeFormats) {
+TEST(PosixDates, FormatsWithTheLocaleFormatsAndFourDigitYears) {
     if (!Utf8LocaleAvailable()) {
         GTEST_SKIP() << "C.UTF-8 locale not installed";
     }
     platform::StartUp();
-    EXPECT_EQ(platform::FormatDate(2024, 3, 5), "03/05/24");
-    EXPECT_EQ(platform::FormatDate(1999, 12, 31), "12/31/99");
+    // The locale's date format has a two-digit year.
+    ASSERT_NE(std::string(nl_langinfo(D_FMT)).find("%y"), std::string::npos);
+    EXPECT_EQ(platform::FormatDate(2024, 3, 5), "03/05/2024");
+    EXPECT_EQ(platform::FormatDate(1999, 12, 31), "12/31/1999");
+    EXPECT_EQ(platform::FormatDate(2107, 12, 31), "12/31/2107");
     EXPECT_EQ(platform::FormatTime(13, 5, 9), "13:05:09");
     EXPECT_EQ(platform::FormatTime(0, 0, 1), "00:00:01");
 }

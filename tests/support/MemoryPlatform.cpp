@@ -102,6 +102,18 @@ void EndProcess(int exitCode) {
     throw memory::ProcessEnded{exitCode};
 }
 
+bool OutputIsConsole() {
+    return TheState().outputIsConsole;
+}
+
+bool InputIsConsole() {
+    return TheState().inputIsConsole;
+}
+
+bool ConsoleIsEightBit() {
+    return TheState().eightBitConsole;
+}
+
 FileHandle OpenForReading(const std::string& path) {
     const auto found = TheState().archives.find(path);
     if (found == TheState().archives.end()) {

@@ -25,6 +25,10 @@ struct State {
     // Inputs.
     std::map<std::string, std::vector<std::uint8_t>> archives;  // path -> bytes
     std::string standardInput;
+    // A person at a console by default: terminals on both sides.
+    bool outputIsConsole = true;
+    bool inputIsConsole = true;
+    bool eightBitConsole = false;
     std::vector<std::string> existingFolders{"out/"};            // paths with a final '/'
     // Outputs.
     std::string output;                                        // console bytes as written

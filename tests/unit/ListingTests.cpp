@@ -195,6 +195,36 @@ TEST(ListingTable, FolderPartsBeforeTheLastBackslashOrColonAreDropped)
     EXPECT_EQ(run.exitCode, 0);
 }
 
+// Every byte a name can hold (but the folder marks), as the console shows it:
+// C0 controls, DEL and the five bytes Windows-1252 leaves undefined always
+// as '?', the rest of 0x80 to 0x9F too where the console is 8-bit.
+TEST(ListingNames, ControlBytesShowAsQuestionMarksOneForOne)
+{
+    std::string every;
+    for (int byte = 0; byte < 256; ++byte) {
+        if (byte != '\\' && byte != ':')
+            every += static_cast<char>(byte);
+    }
+    const std::string undefined = "\x81\x8D\x8F\x90\x9D";
+    const std::vector<WriterRecord> records{Record(every, Text("abc")), Record("a\x1B[2J\r\nb", Text("abc"))};
+    for (const bool eightBit : {false, true}) {
+        SCOPED_TRACE(eightBit ? "8-bit console" : "Unicode console");
+        std::string shown = every;
+        for (char& c : shown) {
+            const auto byte = static_cast<unsigned char>(c);
+            const bool high = byte >= 0x80 && byte <= 0x9F;
+            if (byte < 0x20 || byte == 0x7F || undefined.find(c) != std::string::npos || (eightBit && high))
+                c = '?';
+        }
+        platform::memory::Reset();
+        platform::memory::Current().eightBitConsole = eightBit;
+        platform::memory::Current().archives["a.twx"] = WriteArchive(records, Code(1));
+        const RunOutcome run = RunInProcess({"-i", "a.twx"});
+        EXPECT_EQ(run.output, Preamble(32768) + Row(shown, JuneNoonHalfText, 3, 0x352441C2) +
+                                  Row("a?[2J??b", JuneNoonHalfText, 3, 0x352441C2));
+    }
+}
+
 TEST(ListingTable, SizeOfNineDigitsShiftsTheCrcColumn)
 {
     constexpr std::uint64_t size = 100'000'000;

@@ -201,9 +201,25 @@ TEST(FormatPicture, UsPicturesUseUnpaddedFieldsAndTwelveHourClock) {
     EXPECT_EQ(FormatPicture("hh:mm t", Time(21, 7, 0)), "09:07 P");
 }
 
-TEST(FormatPicture, ShortYearHasTwoDigits) {
-    EXPECT_EQ(FormatPicture("d.M.yy", Date(2005, 1, 2)), "2.1.05");
-    EXPECT_EQ(FormatPicture("y", Date(1987, 1, 2)), "87");
+TEST(FormatPicture, ShortYearPicturesShowFourDigits) {
+    EXPECT_EQ(FormatPicture("d.M.yy", Date(2005, 1, 2)), "2.1.2005");
+    EXPECT_EQ(FormatPicture("M/d/yy", Date(2107, 12, 31)), "12/31/2107");
+    EXPECT_EQ(FormatPicture("y", Date(1987, 1, 2)), "1987");
+}
+
+TEST(FourDigitYearFormat, TwoDigitYearsBecomeFourDigitYears) {
+    EXPECT_EQ(FourDigitYearFormat("%m/%d/%y"), "%m/%d/%Y");
+    EXPECT_EQ(FourDigitYearFormat("%D"), "%m/%d/%Y");
+    EXPECT_EQ(FourDigitYearFormat("%x"), "%m/%d/%Y");
+    EXPECT_EQ(FourDigitYearFormat("%-d.%-m.%y"), "%-d.%-m.%Y");
+    EXPECT_EQ(FourDigitYearFormat("%_y|%Oy|%g"), "%_Y|%Y|%G");
+    EXPECT_EQ(FourDigitYearFormat("%C%y-%m"), "%Y-%m");
+}
+
+TEST(FourDigitYearFormat, EverythingElseStaysAsItIs) {
+    for (const char* format : {"%d.%m.%Y", "%Y-%m-%d", "%e %b %Y", "%Ey %EC", "100%%y", "%Ex", "%", "%O"}) {
+        EXPECT_EQ(FourDigitYearFormat(format), format);
+    }
 }
 
 TEST(FormatPicture, MissingMarkerGivesNothing) {
