@@ -19,6 +19,7 @@
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
 #include "TestSupport.h"
+#include "common/CodePage.h"
 #include "common/DosDateTime.h"
 #include "platform/Platform.h"
 
@@ -54,8 +55,9 @@ private:
 
 // A name whose last part is unique and plain, so that every record becomes
 // its own file and its own listing row: "r<index>_" and the input's bytes
-// without separators and control characters, after an optional folder or
-// drive part that extraction drops.
+// without separators and without the bytes a console shows as '?' (control
+// characters, those Windows-1252 leaves undefined), after an optional folder
+// or drive part that extraction drops.
 std::string NameOf(std::size_t index, InputReader& in)
 {
     const unsigned length = in.Byte() % 24;
@@ -66,7 +68,8 @@ std::string NameOf(std::size_t index, InputReader& in)
     name += '_';
     for (unsigned i = 0; i < length; ++i) {
         const std::uint8_t c = in.Byte();
-        name += (c < 0x20 || c == '/' || c == '\\' || c == ':') ? '_' : static_cast<char>(c);
+        const bool shownAsIs = c >= 0x20 && c != 0x7F && !IsUndefinedIn1252(c);
+        name += (!shownAsIs || c == '/' || c == '\\' || c == ':') ? '_' : static_cast<char>(c);
     }
     return name;
 }
