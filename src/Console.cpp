@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include "ConsoleLayout.h"
 #include "common/CodePage.h"
 #include "platform/Platform.h"
 
@@ -37,7 +38,7 @@ void WaitForEnter()
 void ClosingPause()
 {
     if (platform::OutputIsConsole())
-        platform::Pause(5000);
+        platform::Pause(layout::ClosingPauseMilliseconds);
 }
 
 std::string ShownName(std::string_view name)

@@ -4,6 +4,7 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
+#include "ConsoleLayout.h"
 #include "Commands.h"
 
 std::string TargetFolder;
@@ -30,7 +31,7 @@ void ExtractEntry(const DirectoryEntry& entry)
         path = TargetFolder + platform::NativeFileName(name);
         file = platform::CreateForWriting(path);
     }
-    Print(PadRight(ShownName(name), 41) + " ..");
+    Print(PadRight(ShownName(name), layout::NameColumn) + " ..");
 
     std::int32_t WriteResult = file == platform::InvalidFile ? -1 : 0;
     ConsumeContent(entry.Size, [&WriteResult, file](const std::uint8_t* bytes, std::uint32_t count) {

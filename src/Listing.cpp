@@ -5,6 +5,7 @@
 #include "ArchiveReader.h"
 #include "Commands.h"
 #include "Console.h"
+#include "ConsoleLayout.h"
 #include "common/DosDateTime.h"
 
 namespace {
@@ -42,14 +43,14 @@ std::string Field(const std::string& text)
 
 void ListArchive()
 {
-    std::uint8_t RowCount = 4;
+    std::uint8_t RowCount = layout::ListingHeadingLines;
     PrintLine("Blockgroesse: " + std::to_string(BlockSize) + " Bytes");
     PrintLine();
-    PrintLine(PadRight("Dateiname", 41) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ");
+    PrintLine(PadRight("Dateiname", layout::NameColumn) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ");
     PrintLine();
 
     WalkDirectory([&RowCount](const DirectoryEntry& entry) {
-        Print(PadRight(ShownName(DisplayName(entry.Name)), 41));
+        Print(PadRight(ShownName(DisplayName(entry.Name)), layout::NameColumn));
         ++RowCount;
         Print(Field(DateTimeText(entry.DateTime)));
         Print(Field(RightAligned(entry.Size, 8)));
@@ -58,7 +59,7 @@ void ListArchive()
             FileCRC->UpdateRange(bytes, count);
         });
         PrintLine(Field(CrcToHex(FileCRC->Value())));
-        if (RowCount >= 23) {
+        if (RowCount >= layout::ScreenLines) {
             // A page ends in a prompt only for someone who can answer it.
             if (CanWaitForEnter()) {
                 PrintLine();

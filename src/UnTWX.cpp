@@ -6,21 +6,27 @@
 #include "ArchiveReader.h"
 #include "Commands.h"
 #include "Console.h"
+#include "ConsoleLayout.h"
 #include "platform/Platform.h"
 
 namespace {
 
-constexpr std::uint8_t TitleWidth = 79;
 constexpr char ProductName[] = "Tarnwell Compression  .twx-Archiventpacker";
+
+// The product name, then the edition flush right in the title width.
+std::string Title(std::string_view edition)
+{
+    return PadRight(ProductName, static_cast<std::uint8_t>(layout::TitleWidth - edition.size())).append(edition);
+}
 
 std::string TitleLine()
 {
-    return PadRight(ProductName, TitleWidth - 22) + "decompressions Version";
+    return Title("decompressions Version");
 }
 
 std::string EditionTitleLine()
 {
-    return PadRight(ProductName, TitleWidth - 36) + "spezielle Orvald-Kinne-Preis Version";
+    return Title("spezielle Orvald-Kinne-Preis Version");
 }
 
 constexpr char AuthorLine[] = "geschrieben von den UNTWX-Entwicklern";
