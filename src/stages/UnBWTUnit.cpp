@@ -166,8 +166,9 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
     }
 
     std::uint32_t chunks = 0;
-    // A marker row that is the primary index too belongs to marker 0: no
-    // segment leads to the other marker, which is walked for nothing.
+    // A marker row that is the primary index too belongs to marker 0: the
+    // other marker stops at once, so that no row is walked twice and the
+    // pool never holds more than n bytes.
     RunInLanes(
         markers,
         [&](std::uint32_t c) {
@@ -178,7 +179,7 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
         },
         [&](std::uint32_t c) {
             const std::uint32_t e = links[at[c]];
-            if ((e & MarkerFlag) && length[c] > 0) {
+            if ((e & MarkerFlag) && (length[c] > 0 || markerOf(at[c]) != c)) {
                 successor[c] = markerOf(at[c]);
                 return false;
             }

@@ -408,3 +408,33 @@ TEST(InverseTransform, BuildLinksThenWalkIsInverse)
     EXPECT_EQ(out, ReferenceInverse(input, 4321));
     Free(transform);
 }
+
+TEST(InverseTransform, PrimaryIndexOnALaneMarkerRowKeepsTheScratchAreaInBounds)
+{
+    // The lane walk puts markers on every stride-th row (stride as the walk
+    // computes it); a primary index on one of them must not walk that
+    // segment twice, which would gather more than Length bytes in Scratch.
+    const std::uint32_t n = 1u << 21;
+    const std::uint32_t stride = (n + 254) / 255;
+    std::mt19937 rng(21);
+    Bytes input(n);
+    for (auto& b : input)
+        b = static_cast<std::uint8_t>(rng());
+    TBWTransform* transform = TBWTransform::Create(n);
+    ASSERT_EQ(transform->Status, 0);
+    transform->SetLength(n);
+    Bytes out(n);
+    Bytes scratch(n + 4096, 0xDD);
+    transform->Input = input.data();
+    transform->Output = out.data();
+    transform->Scratch = scratch.data();
+    for (std::uint32_t marker : {1u, 2u, 17u, 100u, 254u}) {
+        const std::uint32_t index = marker * stride;
+        std::fill(scratch.begin(), scratch.end(), 0xDD);
+        transform->Inverse(index);
+        ASSERT_TRUE(std::all_of(scratch.begin() + n, scratch.end(), [](std::uint8_t b) { return b == 0xDD; }))
+            << "index " << index;
+        ASSERT_EQ(out, ReferenceInverse(input, index)) << "index " << index;
+    }
+    Free(transform);
+}
