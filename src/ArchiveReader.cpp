@@ -31,6 +31,8 @@ TCRC* FileCRC = nullptr;
 std::uint32_t MiddleCursor = 0;
 std::uint32_t OutputCursor = 0;
 
+void (*OnStop)() = nullptr;
+
 namespace {
 
 constexpr char UpdateAddresses[] = "http://www.tarnwell.example oder ftp://ftp.tarnwell.example";
@@ -51,10 +53,18 @@ void ReleaseSlot()
     Release(Slot);
 }
 
+[[noreturn]] void EndStopped(bool pause)
+{
+    if (OnStop != nullptr)
+        OnStop();
+    if (pause)
+        ClosingPause();
+    platform::EndProcess(ExitCode::Stopped);
+}
+
 [[noreturn]] void PauseAndStop()
 {
-    ClosingPause();
-    platform::EndProcess(ExitCode::Stopped);
+    EndStopped(true);
 }
 
 [[noreturn]] void HeaderStop(std::string_view message)
@@ -74,10 +84,27 @@ void ReleaseSlot()
     PauseAndStop();
 }
 
-// A header field is read whole or not at all: a short read is a read error.
+// Reads the archive until count bytes are in or it ends, as a pipe or a
+// file still being written may deliver less per read than is there to come.
+// At least one byte, else a read error; a failed read is a read error too.
+std::uint32_t ReadArchive(std::uint8_t* buffer, std::uint32_t count)
+{
+    std::uint32_t done = static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, buffer, count));
+    while (done < count) {
+        const std::int32_t read = platform::Read(ArchiveHandle, buffer + done, count - done);
+        if (read < 0)
+            ReadErrorStop(ArchiveHandle);
+        if (read == 0)
+            break;
+        done += static_cast<std::uint32_t>(read);
+    }
+    return done;
+}
+
+// A header field is read whole or not at all: a short one is a read error.
 void ReadHeaderField(void* field, std::uint32_t size)
 {
-    if (static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, field, size)) < size)
+    if (ReadArchive(static_cast<std::uint8_t*>(field), size) < size)
         ReadErrorStop(ArchiveHandle);
 }
 
@@ -124,7 +151,7 @@ void CheckHeader()
         platform::Close(ArchiveHandle);
         PrintLine("Signatur der Datei besch\xE4"
                   "digt - falsches Format?");
-        platform::EndProcess(ExitCode::Stopped);
+        EndStopped(false);
     }
 
     std::uint8_t version[2], headerWord[4], storedCRC[4];
@@ -306,7 +333,7 @@ void BlockCRCStop(std::uint32_t stored, std::uint32_t computed)
 void FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count)
 {
     std::memset(buffer, 0, capacity);
-    count = static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, buffer, capacity));
+    count = ReadArchive(buffer, capacity);
     InputBlock->Rewind();
 }
 

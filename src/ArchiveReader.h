@@ -59,7 +59,9 @@ std::uint32_t GetMiddleCount();
 void PutOutputByte(std::uint8_t value);
 void DecodeNextBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
 
-// Stops; none of them returns.
+// Stops; none of them returns. Each calls OnStop first, when set: the
+// running command's clean-up (the extraction removes its unfinished file).
+extern void (*OnStop)();
 std::int32_t ReadOrStop(platform::FileHandle file, void* buffer, std::uint32_t count);
 [[noreturn]] void FatalStop(std::uint8_t status);
 [[noreturn]] void BlockCRCStop(std::uint32_t stored, std::uint32_t computed);

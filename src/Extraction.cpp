@@ -1,5 +1,7 @@
 // "-e": every archived file into the target folder, with its last-write time
-// and attributes.
+// and attributes. Each file is written to a temporary file beside it and
+// renamed into place only when complete, so a file already in the folder is
+// replaced by a whole file or not at all.
 #include <string>
 
 #include "ArchiveReader.h"
@@ -11,6 +13,16 @@ std::string TargetFolder;
 std::uint32_t FailedRecords = 0;
 
 namespace {
+
+// The temporary file of the record being written.
+platform::FileHandle PendingFile = platform::InvalidFile;
+
+// A stop, an error leaving the extraction: the unfinished file goes.
+void DiscardPendingFile()
+{
+    platform::DiscardFile(PendingFile);
+    PendingFile = platform::InvalidFile;
+}
 
 // Only a plain name inside the target folder is created: a slash, a
 // parent or current folder, an empty name, a zero byte or a device name
@@ -26,26 +38,30 @@ void ExtractEntry(const DirectoryEntry& entry)
 {
     const std::string_view name = DisplayName(entry.Name);
     std::string path;
-    platform::FileHandle file = platform::InvalidFile;
     if (IsSafeFileName(name)) {
         path = TargetFolder + platform::NativeFileName(name);
-        file = platform::CreateForWriting(path);
+        // The archive being read is never replaced, however it is named.
+        if (!platform::IsSameFile(ArchiveHandle, path))
+            PendingFile = platform::CreateTemporaryFile(TargetFolder);
     }
     Print(PadRight(ShownName(name), layout::NameColumn) + " ..");
 
-    std::int32_t WriteResult = file == platform::InvalidFile ? -1 : 0;
-    ConsumeContent(entry.Size, [&WriteResult, file](const std::uint8_t* bytes, std::uint32_t count) {
+    std::int32_t WriteResult = PendingFile == platform::InvalidFile ? -1 : 0;
+    ConsumeContent(entry.Size, [&WriteResult](const std::uint8_t* bytes, std::uint32_t count) {
         Print(".");
         if (WriteResult >= 0)
-            WriteResult = platform::Write(file, bytes, count);
+            WriteResult = platform::Write(PendingFile, bytes, count);
     });
 
-    if (WriteResult >= 0)
-        platform::SetLastWriteTime(file, entry.DateTime);
-    if (file != platform::InvalidFile)
-        platform::Close(file);
+    bool extracted = false;
     if (WriteResult >= 0) {
-        platform::SetAttributes(path, entry.Attributes);
+        platform::SetLastWriteTime(PendingFile, entry.DateTime);
+        extracted = platform::CommitFile(PendingFile, path, entry.Attributes);
+        PendingFile = platform::InvalidFile;
+    } else {
+        DiscardPendingFile();
+    }
+    if (extracted) {
         PrintLine(" extracted");
     } else {
         ++FailedRecords;
@@ -60,5 +76,16 @@ void ExtractArchive()
     FailedRecords = 0;
     PrintLine("Blockgroesse: " + std::to_string(BlockSize) + " Bytes");
     PrintLine();
-    WalkDirectory(ExtractEntry);
+    // A missing folder is made; if that fails, every record fails.
+    platform::CreateFolders(TargetFolder);
+    OnStop = DiscardPendingFile;
+    try {
+        WalkDirectory(ExtractEntry);
+    } catch (...) {
+        // Out of memory: the process ends, and so does the unfinished file.
+        DiscardPendingFile();
+        OnStop = nullptr;
+        throw;
+    }
+    OnStop = nullptr;
 }

@@ -55,15 +55,32 @@ bool ConsoleIsEightBit();
 FileHandle OpenForReading(const std::string& path);  // others may read, not write
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count);
 void Close(FileHandle file);
-// Creates or overwrites a regular file; never follows a link at path.
-FileHandle CreateForWriting(const std::string& path);
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count);
+// True when path names the very file that is open as file (not merely a link
+// to it): a file written there would replace it.
+bool IsSameFile(FileHandle file, const std::string& path);
+// Creates folder (ending with a separator) and its missing parents; true
+// when it exists afterwards.
+bool CreateFolders(const std::string& folder);
+
+// An extracted file is written to a new temporary file in its folder and
+// renamed over its final name only when it is complete. One such file is
+// pending at a time; an interrupt of the process removes it.
+//
+// Creates the temporary file in folder (ending with a separator), exclusively,
+// never through a link.
+FileHandle CreateTemporaryFile(const std::string& folder);
 // Last-write time from an MS-DOS date (upper 16 bits) and time (lower 16 bits)
 // in local time, by the time-zone rule in force on that date (summer or
 // winter time); an invalid value or a failure leaves the time as it is.
 void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime);
-// Win32 attribute bits, applied as far as the system has them.
-void SetAttributes(const std::string& path, std::uint32_t attributes);
+// Gives the pending file the Win32 attribute bits (as far as the system has
+// them), closes it and puts it in place of path, replacing a file or link of
+// that name but never a read-only file. False when it failed; the temporary
+// file is then removed.
+bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes);
+// Closes and removes the pending file; InvalidFile is ignored.
+void DiscardFile(FileHandle file);
 
 // Memory: a hint that area is read at random positions over and over, so
 // the system may back it with large pages. Nothing happens where it can't.

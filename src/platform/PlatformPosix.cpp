@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -89,6 +90,92 @@ void KeepStandardDescriptors() {
 // output ignores, instead of ending the process.
 void IgnoreBrokenPipe() {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The temporary file being written, for the interrupt handler. Set and
+// cleared only while the interrupts are blocked, so the handler never sees
+// it half changed.
+std::string PendingPath;
+int PendingDescriptor = -1;
+volatile std::sig_atomic_t PendingSet = 0;
+
+constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t InterruptSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : InterruptSignals) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
+// Holds the interrupts back while the pending file changes hands.
+class InterruptsBlocked {
+public:
+    InterruptsBlocked() {
+        const sigset_t set = InterruptSet();
+        sigprocmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~InterruptsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    InterruptsBlocked(const InterruptsBlocked&) = delete;
+    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+// Removes the pending file, then ends the process through the signal's
+// default action (the handler was reset when it was called).
+void RemovePendingFileAndEnd(int signal) {
+    if (PendingSet != 0) {
+        ::unlink(PendingPath.c_str());
+    }
+    ::raise(signal);
+}
+
+// Once, before the first temporary file: an interrupt or termination request
+// removes it. Signals the program was started to ignore stay ignored.
+void InstallInterruptHandlers() {
+    static bool installed = false;
+    if (installed) {
+        return;
+    }
+    installed = true;
+    for (const int signal : InterruptSignals) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = RemovePendingFileAndEnd;
+        action.sa_mask = InterruptSet();
+        action.sa_flags = SA_RESETHAND;
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// A name unlikely to exist; creation is exclusive anyway.
+std::string TemporaryName(const std::string& folder) {
+    static unsigned serial = 0;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char name[64];
+    std::snprintf(name, sizeof name, ".untwx-%ld-%08lx%u.tmp", static_cast<long>(::getpid()),
+                  static_cast<unsigned long>(now.tv_nsec) & 0xFFFFFFFFul, ++serial);
+    return folder + name;
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Ends the pending state; the caller holds the interrupts back.
+void ForgetPending() {
+    PendingSet = 0;
+    PendingDescriptor = -1;
 }
 
 }  // namespace
@@ -201,28 +288,6 @@ void Close(FileHandle file) {
     }
 }
 
-FileHandle CreateForWriting(const std::string& path) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; truncation waits until
-    // the path has proven to be a writable regular file.
-    const int descriptor =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (descriptor < 0) {
-        return InvalidFile;
-    }
-    struct stat status {};
-    // A file without any write bit counts as read-only even for a user the
-    // system would let write it, as it would on the archive's home system.
-    const bool usable = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
-                        (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-    const int flags = usable ? ::fcntl(descriptor, F_GETFL) : -1;
-    if (!usable || flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        ::ftruncate(descriptor, 0) != 0) {
-        ::close(descriptor);
-        return InvalidFile;
-    }
-    return descriptor;
-}
-
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
     const int descriptor = Descriptor(file);
     if (descriptor < 0) {
@@ -282,23 +347,75 @@ void AdviseRandomAccess(void* area, std::size_t bytes) {
 #endif
 }
 
-void SetAttributes(const std::string& path, std::uint32_t attributes) {
-    if ((attributes & 0x01) == 0) {
-        return;
+bool IsSameFile(FileHandle file, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    const int descriptor = Descriptor(file);
+    return descriptor >= 0 && ::fstat(descriptor, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+bool CreateFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+        ::mkdir(folder.substr(0, slash).c_str(), 0777);
     }
     struct stat status {};
-    if (::fstatat(AT_FDCWD, path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode)) {
+    return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+FileHandle CreateTemporaryFile(const std::string& folder) {
+    InstallInterruptHandlers();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = TemporaryName(folder);
+        InterruptsBlocked blocked;
+        PendingPath = path;
+        const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (descriptor >= 0) {
+            PendingDescriptor = descriptor;
+            PendingSet = 1;
+            return descriptor;
+        }
+        if (errno != EEXIST && errno != EINTR) {
+            return InvalidFile;
+        }
+    }
+    return InvalidFile;
+}
+
+bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
+    const int descriptor = Descriptor(file);
+    if (descriptor < 0 || PendingSet == 0 || descriptor != PendingDescriptor) {
+        return false;
+    }
+    // Read-only: no write bit for anybody, set on the descriptor so that no
+    // link swapped in at path can redirect it.
+    struct stat status {};
+    if ((attributes & 0x01) != 0 && ::fstat(descriptor, &status) == 0) {
+        ::fchmod(descriptor, status.st_mode & 07777 & ~static_cast<mode_t>(0222));
+    }
+    InterruptsBlocked blocked;
+    // A delayed write error (full disk, quota) shows when closing.
+    bool committed = ::close(descriptor) == 0 || errno == EINTR;
+    // As on the archive's home system, a read-only file is not replaced,
+    // even by a user the system would let do it.
+    committed = committed && !IsReadOnlyFile(path) && ::rename(PendingPath.c_str(), path.c_str()) == 0;
+    if (!committed) {
+        ::unlink(PendingPath.c_str());
+    }
+    ForgetPending();
+    return committed;
+}
+
+void DiscardFile(FileHandle file) {
+    const int descriptor = Descriptor(file);
+    if (descriptor < 0) {
         return;
     }
-    const mode_t readOnly = status.st_mode & 07777 & ~static_cast<mode_t>(0222);
-    if (readOnly == (status.st_mode & 07777)) {
-        return;
-    }
-    if (::fchmodat(AT_FDCWD, path.c_str(), readOnly, AT_SYMLINK_NOFOLLOW) != 0 &&
-        (errno == ENOTSUP || errno == EOPNOTSUPP)) {
-        // Without no-follow support: the path was a regular file just now.
-        ::fchmodat(AT_FDCWD, path.c_str(), readOnly, 0);
+    InterruptsBlocked blocked;
+    ::close(descriptor);
+    if (PendingSet != 0 && descriptor == PendingDescriptor) {
+        ::unlink(PendingPath.c_str());
+        ForgetPending();
     }
 }
 

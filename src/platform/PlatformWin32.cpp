@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <iterator>
 
 #include "common/CodePage.h"
@@ -178,6 +179,59 @@ void KeepStandardHandles() {
     }
 }
 
+// The temporary file being written. The console control handler runs in a
+// thread of its own, so both sides take the lock.
+CRITICAL_SECTION PendingLock;
+HANDLE PendingHandle = INVALID_HANDLE_VALUE;
+std::wstring PendingPath;
+
+bool MarkForDeletion(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// Ctrl-C, Ctrl-Break, closing the console: the pending file is deleted, and
+// the lock stays taken so that it is not renamed while the default handler
+// ends the process.
+BOOL WINAPI RemovePendingFileOnControl(DWORD) {
+    EnterCriticalSection(&PendingLock);
+    if (PendingHandle != INVALID_HANDLE_VALUE) {
+        MarkForDeletion(PendingHandle);
+    }
+    return FALSE;
+}
+
+// Once, before the first temporary file.
+void InstallInterruptHandler() {
+    static bool installed = false;
+    if (installed) {
+        return;
+    }
+    installed = true;
+    InitializeCriticalSection(&PendingLock);
+    SetConsoleCtrlHandler(RemovePendingFileOnControl, TRUE);
+}
+
+// A name unlikely to exist; creation is exclusive anyway.
+std::string TemporaryName(const std::string& folder) {
+    static unsigned serial = 0;
+    char name[64];
+    std::snprintf(name, sizeof name, "~untwx-%lu-%08lx%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(GetTickCount()), ++serial);
+    return folder + name;
+}
+
+bool IsReadOnlyFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FileIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION& identity) {
+    return GetFileInformationByHandle(file, &identity) != 0;
+}
+
 }  // namespace
 
 void StartUp() {
@@ -292,11 +346,6 @@ void Close(FileHandle file) {
     }
 }
 
-FileHandle CreateForWriting(const std::string& path) {
-    return AsFileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
     if (file == InvalidFile) {
         return -1;
@@ -350,8 +399,97 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     SetFileTime(AsHandle(file), nullptr, nullptr, &time);
 }
 
-void SetAttributes(const std::string& path, std::uint32_t attributes) {
-    SetFileAttributesW(SystemPath(path).c_str(), attributes);
+bool IsSameFile(FileHandle file, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION open;
+    BY_HANDLE_FILE_INFORMATION named;
+    if (file == InvalidFile || !FileIdentity(AsHandle(file), open)) {
+        return false;
+    }
+    // No access asked for, so no sharing mode stands in the way; a link is
+    // opened as itself.
+    const HANDLE other =
+        CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool known = FileIdentity(other, named);
+    CloseHandle(other);
+    return known && open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+           open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
+}
+
+bool CreateFolders(const std::string& folder) {
+    for (std::size_t cut = folder.find_first_of("\\/", 1); cut != std::string::npos;
+         cut = folder.find_first_of("\\/", cut + 1)) {
+        CreateDirectoryW(SystemPath(folder.substr(0, cut)).c_str(), nullptr);
+    }
+    const DWORD attributes = GetFileAttributesW(SystemPath(folder).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+FileHandle CreateTemporaryFile(const std::string& folder) {
+    InstallInterruptHandler();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring path = SystemPath(TemporaryName(folder));
+        EnterCriticalSection(&PendingLock);
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const DWORD error = GetLastError();
+        if (file != INVALID_HANDLE_VALUE) {
+            PendingHandle = file;
+            PendingPath = path;
+        }
+        LeaveCriticalSection(&PendingLock);
+        if (file != INVALID_HANDLE_VALUE) {
+            return AsFileHandle(file);
+        }
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return InvalidFile;
+        }
+    }
+    return InvalidFile;
+}
+
+bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
+    if (file == InvalidFile || AsHandle(file) != PendingHandle) {
+        return false;
+    }
+    const std::wstring target = SystemPath(path);
+    EnterCriticalSection(&PendingLock);
+    // A read-only file is not replaced, whatever the user's rights.
+    bool committed = !IsReadOnlyFile(target);
+    if (!committed) {
+        MarkForDeletion(PendingHandle);
+    }
+    CloseHandle(PendingHandle);
+    committed = committed && MoveFileExW(PendingPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (committed) {
+        SetFileAttributesW(target.c_str(), attributes);
+    } else {
+        DeleteFileW(PendingPath.c_str());
+    }
+    PendingHandle = INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&PendingLock);
+    return committed;
+}
+
+void DiscardFile(FileHandle file) {
+    if (file == InvalidFile) {
+        return;
+    }
+    if (AsHandle(file) != PendingHandle) {
+        CloseHandle(AsHandle(file));
+        return;
+    }
+    EnterCriticalSection(&PendingLock);
+    const bool marked = MarkForDeletion(PendingHandle);
+    CloseHandle(PendingHandle);
+    if (!marked) {
+        DeleteFileW(PendingPath.c_str());
+    }
+    PendingHandle = INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&PendingLock);
 }
 
 void AdviseRandomAccess(void*, std::size_t) {}

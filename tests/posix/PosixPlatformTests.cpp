@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/DosDateTime.h"
@@ -49,6 +52,26 @@ protected:
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+    std::string Folder() const { return folder_.string() + "/"; }
+
+    // Names in the folder, sorted.
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Writes content to a new temporary file and commits it as name.
+    bool Commit(const std::string& name, const std::string& content, std::uint32_t attributes = 0x20) const {
+        const platform::FileHandle file = platform::CreateTemporaryFile(Folder());
+        EXPECT_NE(file, platform::InvalidFile);
+        EXPECT_EQ(platform::Write(file, content.data(), static_cast<std::uint32_t>(content.size())),
+                  static_cast<std::int32_t>(content.size()));
+        return platform::CommitFile(file, Path(name), attributes);
+    }
 
     static void WriteFile(const std::string& path, const std::string& content) {
         std::ofstream(path, std::ios::binary) << content;
@@ -71,57 +94,129 @@ protected:
     std::filesystem::path folder_;
 };
 
-TEST_F(PosixPlatform, CreateForWritingRefusesSymbolicLinkAndLeavesTargetAlone) {
-    WriteFile(Path("target"), "keep me");
-    ASSERT_EQ(symlink(Path("target").c_str(), Path("link").c_str()), 0);
-    EXPECT_EQ(platform::CreateForWriting(Path("link")), platform::InvalidFile);
-    EXPECT_EQ(ReadFile(Path("target")), "keep me");
-
-    ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
-    EXPECT_EQ(platform::CreateForWriting(Path("dangling")), platform::InvalidFile);
-    EXPECT_FALSE(std::filesystem::exists(Path("nowhere")));
+TEST_F(PosixPlatform, TemporaryFilesAreNewHiddenFilesInTheFolder) {
+    const platform::FileHandle first = platform::CreateTemporaryFile(Folder());
+    ASSERT_NE(first, platform::InvalidFile);
+    const std::vector<std::string> names = Entries();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].rfind(".untwx-", 0), 0u) << names[0];
+    EXPECT_EQ(platform::Write(first, "abc", 3), 3);
+    EXPECT_EQ(platform::Write(first, "", 0), 0);
+    platform::DiscardFile(first);
+    EXPECT_TRUE(Entries().empty());
+    EXPECT_EQ(platform::CreateTemporaryFile(Path("missing") + "/"), platform::InvalidFile);
 }
 
-TEST_F(PosixPlatform, CreateForWritingOverwritesRegularFile) {
+TEST_F(PosixPlatform, CommitReplacesAnEarlierFileWholeWithTheUsualMode) {
     WriteFile(Path("a.txt"), "old and longer content");
-    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
-    ASSERT_NE(file, platform::InvalidFile);
-    EXPECT_EQ(platform::Write(file, "new", 3), 3);
-    EXPECT_EQ(platform::Write(file, "", 0), 0);
-    platform::Close(file);
+    ASSERT_EQ(chmod(Path("a.txt").c_str(), 0600), 0);
+    EXPECT_TRUE(Commit("a.txt", "new"));
     EXPECT_EQ(ReadFile(Path("a.txt")), "new");
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(Mode(Path("a.txt")), 0666u & ~mask);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
 }
 
-TEST_F(PosixPlatform, CreateForWritingRefusesFifoDirectoryAndMissingFolder) {
-    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0666), 0);
-    EXPECT_EQ(platform::CreateForWriting(Path("fifo")), platform::InvalidFile);
-    ASSERT_EQ(mkdir(Path("dir").c_str(), 0777), 0);
-    EXPECT_EQ(platform::CreateForWriting(Path("dir")), platform::InvalidFile);
-    EXPECT_EQ(platform::CreateForWriting(Path("missing/a.txt")), platform::InvalidFile);
+TEST_F(PosixPlatform, CommitReplacesLinksWithoutWritingThroughThem) {
+    WriteFile(Path("target"), "keep me");
+    ASSERT_EQ(symlink(Path("target").c_str(), Path("symbolic").c_str()), 0);
+    ASSERT_EQ(link(Path("target").c_str(), Path("hard").c_str()), 0);
+    ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
+    EXPECT_TRUE(Commit("symbolic", "one", 0x21));
+    EXPECT_TRUE(Commit("hard", "two", 0x21));
+    EXPECT_TRUE(Commit("dangling", "three"));
+    EXPECT_EQ(ReadFile(Path("target")), "keep me");
+    EXPECT_EQ(Mode(Path("target")) & 0200, 0200u) << "the read-only attribute reached the link's target";
+    EXPECT_FALSE(std::filesystem::exists(Path("nowhere")));
+    EXPECT_FALSE(std::filesystem::is_symlink(Path("symbolic")));
+    EXPECT_EQ(ReadFile(Path("symbolic")), "one");
+    EXPECT_EQ(ReadFile(Path("hard")), "two");
+    EXPECT_EQ(ReadFile(Path("dangling")), "three");
 }
 
-TEST_F(PosixPlatform, CreateForWritingRefusesFifoWithReaderAndDevice) {
-    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0666), 0);
-    const int reader = open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
-    EXPECT_EQ(platform::CreateForWriting(Path("fifo")), platform::InvalidFile);
-    close(reader);
-    EXPECT_EQ(platform::CreateForWriting("/dev/null"), platform::InvalidFile);
-}
-
-TEST_F(PosixPlatform, CreateForWritingRefusesReadOnlyFileEvenForPrivilegedUser) {
+TEST_F(PosixPlatform, CommitRefusesReadOnlyFileEvenForPrivilegedUserAndFolder) {
     WriteFile(Path("ro.txt"), "first");
     ASSERT_EQ(chmod(Path("ro.txt").c_str(), 0444), 0);
-    EXPECT_EQ(platform::CreateForWriting(Path("ro.txt")), platform::InvalidFile);
+    ASSERT_EQ(mkdir(Path("dir").c_str(), 0777), 0);
+    EXPECT_FALSE(Commit("ro.txt", "second"));
+    EXPECT_FALSE(Commit("dir", "second"));
     EXPECT_EQ(ReadFile(Path("ro.txt")), "first");
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"dir", "ro.txt"})) << "no temporary file stays";
+}
+
+TEST_F(PosixPlatform, ReadOnlyAttributeClearsAllWriteBitsOthersLeaveModeAlone) {
+    const mode_t mask = umask(0022);
+    EXPECT_TRUE(Commit("ro.txt", "x", 0x21));
+    EXPECT_TRUE(Commit("rw.txt", "x", 0x20 | 0x02 | 0x04));
+    umask(mask);
+    EXPECT_EQ(Mode(Path("ro.txt")), 0444u);
+    EXPECT_EQ(Mode(Path("rw.txt")), 0644u);
+}
+
+TEST_F(PosixPlatform, CommitAndDiscardWantThePendingFile) {
+    WriteFile(Path("a.txt"), "x");
+    const platform::FileHandle other = platform::OpenForReading(Path("a.txt"));
+    EXPECT_FALSE(platform::CommitFile(other, Path("b.txt"), 0x20));
+    EXPECT_FALSE(platform::CommitFile(platform::InvalidFile, Path("b.txt"), 0x20));
+    platform::DiscardFile(other);  // closes it, removes nothing
+    platform::DiscardFile(platform::InvalidFile);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
+}
+
+// The child writes a temporary file and is then ended by the signal.
+void ExpectInterruptRemovesPendingFile(const std::string& folder, int signal) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const platform::FileHandle file = platform::CreateTemporaryFile(folder);
+        if (file == platform::InvalidFile || platform::Write(file, "part", 4) != 4) {
+            _exit(3);
+        }
+        kill(getpid(), signal);
+        _exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), signal);
+}
+
+TEST_F(PosixPlatform, InterruptRemovesThePendingFileAndEndsThroughTheSignal) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ExpectInterruptRemovesPendingFile(Folder(), signal);
+        EXPECT_TRUE(Entries().empty());
+    }
+}
+
+TEST_F(PosixPlatform, IsSameFileForTheFileAndItsHardLinksOnly) {
+    WriteFile(Path("a.twx"), "archive");
+    WriteFile(Path("b.twx"), "archive");
+    ASSERT_EQ(link(Path("a.twx").c_str(), Path("hard").c_str()), 0);
+    ASSERT_EQ(symlink(Path("a.twx").c_str(), Path("symbolic").c_str()), 0);
+    const platform::FileHandle archive = platform::OpenForReading(Path("a.twx"));
+    EXPECT_TRUE(platform::IsSameFile(archive, Path("a.twx")));
+    EXPECT_TRUE(platform::IsSameFile(archive, Folder() + "./a.twx"));
+    EXPECT_TRUE(platform::IsSameFile(archive, Path("hard")));
+    EXPECT_FALSE(platform::IsSameFile(archive, Path("symbolic"))) << "replacing the link leaves the archive";
+    EXPECT_FALSE(platform::IsSameFile(archive, Path("b.twx")));
+    EXPECT_FALSE(platform::IsSameFile(archive, Path("missing")));
+    EXPECT_FALSE(platform::IsSameFile(platform::InvalidFile, Path("a.twx")));
+    platform::Close(archive);
+}
+
+TEST_F(PosixPlatform, CreateFoldersMakesMissingParentsUnlessAFileIsInTheWay) {
+    EXPECT_TRUE(platform::CreateFolders(Path("neu/tief/")));
+    EXPECT_TRUE(std::filesystem::is_directory(Path("neu/tief")));
+    EXPECT_TRUE(platform::CreateFolders(Path("neu/tief/")));
+    WriteFile(Path("datei"), "x");
+    EXPECT_FALSE(platform::CreateFolders(Path("datei/unter/")));
+    EXPECT_EQ(ReadFile(Path("datei")), "x");
 }
 
 TEST_F(PosixPlatform, WrittenBytesReadBackThroughOpenForReading) {
-    const platform::FileHandle out = platform::CreateForWriting(Path("data"));
-    ASSERT_NE(out, platform::InvalidFile);
-    EXPECT_EQ(platform::Write(out, "0123456789", 10), 10);
-    platform::Close(out);
-
+    ASSERT_TRUE(Commit("data", "0123456789"));
     const platform::FileHandle in = platform::OpenForReading(Path("data"));
     ASSERT_NE(in, platform::InvalidFile);
     char buffer[16] = {};
@@ -141,28 +236,6 @@ TEST_F(PosixPlatform, InvalidHandleFailsReadsAndWrites) {
     EXPECT_EQ(platform::Write(platform::InvalidFile, "", 0), -1);
     platform::SetLastWriteTime(platform::InvalidFile, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
     platform::Close(platform::InvalidFile);
-}
-
-TEST_F(PosixPlatform, ReadOnlyAttributeClearsAllWriteBits) {
-    WriteFile(Path("a.txt"), "x");
-    ASSERT_EQ(chmod(Path("a.txt").c_str(), 0664), 0);
-    platform::SetAttributes(Path("a.txt"), 0x21);
-    EXPECT_EQ(Mode(Path("a.txt")), 0444u);
-}
-
-TEST_F(PosixPlatform, AttributesWithoutReadOnlyLeaveModeAlone) {
-    WriteFile(Path("a.txt"), "x");
-    ASSERT_EQ(chmod(Path("a.txt").c_str(), 0640), 0);
-    platform::SetAttributes(Path("a.txt"), 0x20 | 0x02 | 0x04);
-    EXPECT_EQ(Mode(Path("a.txt")), 0640u);
-}
-
-TEST_F(PosixPlatform, ReadOnlyAttributeDoesNotFollowSymbolicLink) {
-    WriteFile(Path("target"), "x");
-    ASSERT_EQ(chmod(Path("target").c_str(), 0644), 0);
-    ASSERT_EQ(symlink(Path("target").c_str(), Path("link").c_str()), 0);
-    platform::SetAttributes(Path("link"), 0x01);
-    EXPECT_EQ(Mode(Path("target")), 0644u);
 }
 
 class PosixPlatformInUtc : public PosixPlatform {
@@ -187,23 +260,23 @@ protected:
 };
 
 TEST_F(PosixPlatformInUtc, SetLastWriteTimeAppliesDosStampAsLocalTime) {
-    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    const platform::FileHandle file = platform::CreateTemporaryFile(Folder());
     ASSERT_NE(file, platform::InvalidFile);
     platform::SetLastWriteTime(file, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
-    platform::Close(file);
+    ASSERT_TRUE(platform::CommitFile(file, Path("a.txt"), 0x21));
     EXPECT_EQ(ModificationTime(Path("a.txt")), 981173106);
 }
 
 TEST_F(PosixPlatformInUtc, SetLastWriteTimeAcceptsLeapDayAndLastSecond) {
-    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    const platform::FileHandle file = platform::CreateTemporaryFile(Folder());
     ASSERT_NE(file, platform::InvalidFile);
     platform::SetLastWriteTime(file, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
-    platform::Close(file);
+    ASSERT_TRUE(platform::CommitFile(file, Path("a.txt"), 0x20));
     EXPECT_EQ(ModificationTime(Path("a.txt")), 951868798);
 }
 
 TEST_F(PosixPlatformInUtc, SetLastWriteTimeIgnoresInvalidStamps) {
-    const platform::FileHandle file = platform::CreateForWriting(Path("a.txt"));
+    const platform::FileHandle file = platform::CreateTemporaryFile(Folder());
     ASSERT_NE(file, platform::InvalidFile);
     const timespec known[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
     ASSERT_EQ(futimens(static_cast<int>(file), known), 0);
@@ -217,7 +290,7 @@ TEST_F(PosixPlatformInUtc, SetLastWriteTimeIgnoresInvalidStamps) {
     for (const std::uint32_t stamp : invalid) {
         platform::SetLastWriteTime(file, stamp);
     }
-    platform::Close(file);
+    ASSERT_TRUE(platform::CommitFile(file, Path("a.txt"), 0x20));
     EXPECT_EQ(ModificationTime(Path("a.txt")), 1000000000);
 }
 

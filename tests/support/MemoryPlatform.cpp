@@ -16,7 +16,7 @@ struct OpenFile {
     bool writing = false;
     const std::vector<std::uint8_t>* archive = nullptr;  // reading: the bytes read from
     std::size_t position = 0;
-    std::string path;  // writing: the key in State::files
+    std::string path;  // the archive's key in State::archives, or the written file's in State::files
 };
 
 State& TheState() {
@@ -121,6 +121,7 @@ FileHandle OpenForReading(const std::string& path) {
     }
     memory::OpenFile file;
     file.archive = &found->second;
+    file.path = path;
     return memory::AddHandle(std::move(file));
 }
 
@@ -131,7 +132,8 @@ std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
     }
     const std::vector<std::uint8_t>& bytes = *open->archive;
     const std::size_t left = bytes.size() > open->position ? bytes.size() - open->position : 0;
-    const std::size_t moved = std::min<std::size_t>({left, count, INT32_MAX});
+    const std::uint32_t limit = TheState().readLimit == 0 ? count : std::min(count, TheState().readLimit);
+    const std::size_t moved = std::min<std::size_t>({left, limit, INT32_MAX});
     if (moved > 0) {
         std::memcpy(buffer, bytes.data() + open->position, moved);
     }
@@ -150,25 +152,38 @@ void Close(FileHandle file) {
     --TheState().openHandles;
 }
 
-FileHandle CreateForWriting(const std::string& path) {
+bool IsSameFile(FileHandle file, const std::string& path) {
+    const memory::OpenFile* open = memory::Lookup(file);
+    return open != nullptr && open->path == path;
+}
+
+bool CreateFolders(const std::string& folder) {
     memory::State& state = TheState();
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    auto& folders = state.existingFolders;
+    for (std::size_t slash = folder.find('/'); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash + 1);
+        // A file of the folder's name stands in the way.
+        if (state.files.count(prefix.substr(0, slash)) != 0) {
+            return false;
+        }
+        if (std::find(folders.begin(), folders.end(), prefix) == folders.end()) {
+            folders.push_back(prefix);
+        }
+    }
+    return true;
+}
+
+FileHandle CreateTemporaryFile(const std::string& folder) {
+    memory::State& state = TheState();
     const auto& folders = state.existingFolders;
-    if (name.empty() || std::find(folders.begin(), folders.end(), folder) == folders.end() ||
-        std::find(folders.begin(), folders.end(), path + '/') != folders.end()) {
+    if (!state.pendingFile.empty() || std::find(folders.begin(), folders.end(), folder) == folders.end()) {
         return InvalidFile;
     }
-    const auto existing = state.files.find(path);
-    if (existing != state.files.end() && (existing->second.attributes & 0x01) != 0) {
-        return InvalidFile;
-    }
-    // A new file or an overwritten one starts without content, date or attributes.
-    state.files[path] = memory::StoredFile{};
+    state.pendingFile = folder + ".untwx-" + std::to_string(++state.temporaryFiles) + ".tmp";
+    state.files[state.pendingFile] = memory::StoredFile{};
     memory::OpenFile file;
     file.writing = true;
-    file.path = path;
+    file.path = state.pendingFile;
     return memory::AddHandle(std::move(file));
 }
 
@@ -178,6 +193,13 @@ std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
         return -1;
     }
     const std::size_t moved = std::min<std::size_t>(count, INT32_MAX);
+    std::size_t used = 0;
+    for (const auto& [path, stored] : TheState().files) {
+        used += stored.content.size();
+    }
+    if (moved > TheState().diskSpace - std::min(used, TheState().diskSpace)) {
+        return -1;
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::vector<std::uint8_t>& content = TheState().files[open->path].content;
     content.insert(content.end(), bytes, bytes + moved);
@@ -192,13 +214,36 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     TheState().files[open->path].dosDateTime = dosDateTime;
 }
 
-void SetAttributes(const std::string& path, std::uint32_t attributes) {
-    const auto found = TheState().files.find(path);
-    if (found == TheState().files.end()) {
-        return;
+bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
+    memory::State& state = TheState();
+    memory::OpenFile* open = memory::Lookup(file);
+    if (open == nullptr || !open->writing || open->path != state.pendingFile) {
+        return false;
     }
-    found->second.attributes = attributes;
-    found->second.attributesSet = true;
+    memory::StoredFile written = std::move(state.files.at(state.pendingFile));
+    state.files.erase(state.pendingFile);
+    state.pendingFile.clear();
+    Close(file);
+    const auto& folders = state.existingFolders;
+    const auto existing = state.files.find(path);
+    if ((existing != state.files.end() && (existing->second.attributes & 0x01) != 0) ||
+        std::find(folders.begin(), folders.end(), path + '/') != folders.end()) {
+        return false;
+    }
+    written.attributes = attributes;
+    written.attributesSet = true;
+    state.files[path] = std::move(written);
+    return true;
+}
+
+void DiscardFile(FileHandle file) {
+    memory::State& state = TheState();
+    memory::OpenFile* open = memory::Lookup(file);
+    if (open != nullptr && open->writing && open->path == state.pendingFile) {
+        state.files.erase(state.pendingFile);
+        state.pendingFile.clear();
+    }
+    Close(file);
 }
 
 void AdviseRandomAccess(void*, std::size_t) {}

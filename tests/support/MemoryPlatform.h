@@ -3,6 +3,7 @@
 // are only counted, and ending the process throws ProcessEnded.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -30,6 +31,8 @@ struct State {
     bool inputIsConsole = true;
     bool eightBitConsole = false;
     std::vector<std::string> existingFolders{"out/"};            // paths with a final '/'
+    std::size_t diskSpace = SIZE_MAX;                            // bytes all files may hold together
+    std::uint32_t readLimit = 0;                                 // most bytes one read delivers; 0: no limit
     // Outputs.
     std::string output;                                        // console bytes as written
     std::map<std::string, StoredFile> files;                   // path -> file
@@ -38,6 +41,8 @@ struct State {
     // Work done on the archives: Read calls and the bytes they delivered.
     std::uint32_t reads = 0;
     std::uint64_t bytesRead = 0;
+    std::string pendingFile;                                   // the temporary file being written
+    int temporaryFiles = 0;                                    // how many were created
 };
 
 // Clears everything (inputs included) for a new run.

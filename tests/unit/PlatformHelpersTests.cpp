@@ -279,58 +279,106 @@ TEST_F(MemoryPlatform, MissingArchiveGivesInvalidHandleThatFailsReads) {
     EXPECT_EQ(state().openHandles, 0);
 }
 
-TEST_F(MemoryPlatform, CreatesFilesOnlyInExistingFolders) {
-    EXPECT_EQ(platform::CreateForWriting("missing/a.txt"), platform::InvalidFile);
-    EXPECT_EQ(platform::CreateForWriting("a.txt"), platform::InvalidFile);
-    EXPECT_EQ(platform::CreateForWriting("out/"), platform::InvalidFile);
-    EXPECT_TRUE(state().files.empty());
-    state().existingFolders.push_back("out/sub/");
-    EXPECT_EQ(platform::CreateForWriting("out/sub"), platform::InvalidFile);
-    const platform::FileHandle file = platform::CreateForWriting("out/sub/a.txt");
-    ASSERT_NE(file, platform::InvalidFile);
+TEST_F(MemoryPlatform, ShortReadsDeliverAtMostTheLimit) {
+    state().archives["a.twx"] = {1, 2, 3, 4, 5};
+    state().readLimit = 2;
+    const platform::FileHandle file = platform::OpenForReading("a.twx");
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(platform::Read(file, buffer, 8), 2);
+    EXPECT_EQ(platform::Read(file, buffer, 1), 1);
+    EXPECT_EQ(buffer[0], 3);
+    EXPECT_EQ(platform::Read(file, buffer, 8), 2);
+    EXPECT_EQ(platform::Read(file, buffer, 8), 0);
     platform::Close(file);
-    EXPECT_EQ(state().files.count("out/sub/a.txt"), 1u);
 }
 
-TEST_F(MemoryPlatform, WritesAppendAndOverwritingStartsAnew) {
-    platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+std::string Content(const platform::memory::StoredFile& file) {
+    return std::string(file.content.begin(), file.content.end());
+}
+
+TEST_F(MemoryPlatform, TemporaryFilesAreCreatedOnlyInExistingFolders) {
+    EXPECT_EQ(platform::CreateTemporaryFile("missing/"), platform::InvalidFile);
+    EXPECT_EQ(platform::CreateTemporaryFile(""), platform::InvalidFile);
+    EXPECT_TRUE(state().files.empty());
+    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
+    ASSERT_NE(file, platform::InvalidFile);
+    EXPECT_EQ(state().pendingFile.rfind("out/.untwx-", 0), 0u) << state().pendingFile;
+    EXPECT_EQ(state().files.count(state().pendingFile), 1u);
+    EXPECT_EQ(platform::CreateTemporaryFile("out/"), platform::InvalidFile) << "one pending file at a time";
+}
+
+TEST_F(MemoryPlatform, CommitPutsTheWholeFileInPlaceAndReplacesAnEarlierOne) {
+    platform::FileHandle file = platform::CreateTemporaryFile("out/");
     EXPECT_EQ(platform::Write(file, "abc", 3), 3);
     EXPECT_EQ(platform::Write(file, "de", 2), 2);
     EXPECT_EQ(platform::Write(file, "", 0), 0);
     platform::SetLastWriteTime(file, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
-    platform::Close(file);
-    platform::SetAttributes("out/a.txt", 0x20);
+    EXPECT_TRUE(platform::CommitFile(file, "out/a.txt", 0x20));
+    ASSERT_EQ(state().files.size(), 1u);
     const auto& first = state().files.at("out/a.txt");
-    EXPECT_EQ(std::string(first.content.begin(), first.content.end()), "abcde");
+    EXPECT_EQ(Content(first), "abcde");
     EXPECT_EQ(first.dosDateTime, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
     EXPECT_TRUE(first.attributesSet);
     EXPECT_EQ(first.attributes, 0x20u);
+    EXPECT_EQ(state().openHandles, 0);
+    EXPECT_TRUE(state().pendingFile.empty());
 
-    file = platform::CreateForWriting("out/a.txt");
+    file = platform::CreateTemporaryFile("out/");
     EXPECT_EQ(platform::Write(file, "x", 1), 1);
-    platform::Close(file);
+    EXPECT_TRUE(platform::CommitFile(file, "out/a.txt", 0x02));
+    ASSERT_EQ(state().files.size(), 1u);
     const auto& second = state().files.at("out/a.txt");
-    EXPECT_EQ(std::string(second.content.begin(), second.content.end()), "x");
+    EXPECT_EQ(Content(second), "x");
     EXPECT_EQ(second.dosDateTime, 0u);
-    EXPECT_FALSE(second.attributesSet);
+    EXPECT_EQ(second.attributes, 0x02u);
 }
 
-TEST_F(MemoryPlatform, ReadOnlyFileCannotBeCreatedAgain) {
-    platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+TEST_F(MemoryPlatform, ReadOnlyFileOrFolderIsNotReplaced) {
+    platform::FileHandle file = platform::CreateTemporaryFile("out/");
     platform::Write(file, "keep", 4);
-    platform::Close(file);
-    platform::SetAttributes("out/a.txt", 0x21);
-    EXPECT_EQ(platform::CreateForWriting("out/a.txt"), platform::InvalidFile);
-    const auto& kept = state().files.at("out/a.txt");
-    EXPECT_EQ(std::string(kept.content.begin(), kept.content.end()), "keep");
+    ASSERT_TRUE(platform::CommitFile(file, "out/a.txt", 0x21));
+    file = platform::CreateTemporaryFile("out/");
+    platform::Write(file, "new", 3);
+    EXPECT_FALSE(platform::CommitFile(file, "out/a.txt", 0x20));
+    state().existingFolders.push_back("out/sub/");
+    file = platform::CreateTemporaryFile("out/");
+    EXPECT_FALSE(platform::CommitFile(file, "out/sub", 0x20));
+    ASSERT_EQ(state().files.size(), 1u) << "no temporary file stays";
+    EXPECT_EQ(Content(state().files.at("out/a.txt")), "keep");
     EXPECT_EQ(state().openHandles, 0);
+}
+
+TEST_F(MemoryPlatform, DiscardRemovesThePendingFileAndCommitNeedsIt) {
+    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
+    platform::Write(file, "part", 4);
+    platform::DiscardFile(file);
+    EXPECT_TRUE(state().files.empty());
+    EXPECT_EQ(state().openHandles, 0);
+    EXPECT_FALSE(platform::CommitFile(file, "out/a.txt", 0x20));
+    platform::DiscardFile(platform::InvalidFile);
+    state().archives["a.twx"] = {1};
+    const platform::FileHandle archive = platform::OpenForReading("a.twx");
+    EXPECT_FALSE(platform::CommitFile(archive, "out/a.txt", 0x20));
+    EXPECT_TRUE(state().files.empty());
+    platform::Close(archive);
+}
+
+TEST_F(MemoryPlatform, WritesFailOnceTheDiskIsFull) {
+    state().diskSpace = 5;
+    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
+    EXPECT_EQ(platform::Write(file, "abc", 3), 3);
+    EXPECT_EQ(platform::Write(file, "def", 3), -1);
+    EXPECT_EQ(platform::Write(file, "de", 2), 2);
+    EXPECT_EQ(platform::Write(file, "", 0), 0);
+    EXPECT_EQ(platform::Write(file, "f", 1), -1);
+    platform::DiscardFile(file);
 }
 
 TEST_F(MemoryPlatform, WritesFailOnInvalidClosedAndReadingHandles) {
     EXPECT_EQ(platform::Write(platform::InvalidFile, "a", 1), -1);
     EXPECT_EQ(platform::Write(platform::InvalidFile, "", 0), -1);
-    const platform::FileHandle file = platform::CreateForWriting("out/a.txt");
-    platform::Close(file);
+    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
+    platform::DiscardFile(file);
     EXPECT_EQ(platform::Write(file, "a", 1), -1);
     state().archives["a.twx"] = {1};
     const platform::FileHandle archive = platform::OpenForReading("a.twx");
@@ -339,7 +387,8 @@ TEST_F(MemoryPlatform, WritesFailOnInvalidClosedAndReadingHandles) {
 }
 
 TEST_F(MemoryPlatform, StoresOnlyValidDosStamps) {
-    const platform::FileHandle file = platform::CreateForWriting("out/a.txt");
+    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
+    const std::string temporary = state().pendingFile;
     const std::uint32_t invalid[] = {
         EncodeDosDateTime({2001, 0, 3, 4, 5, 6}), EncodeDosDateTime({2001, 13, 3, 4, 5, 6}),
         EncodeDosDateTime({2001, 2, 0, 4, 5, 6}),
@@ -349,44 +398,59 @@ TEST_F(MemoryPlatform, StoresOnlyValidDosStamps) {
     };
     for (const std::uint32_t stamp : invalid) {
         platform::SetLastWriteTime(file, stamp);
-        EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, 0u) << std::hex << stamp;
+        EXPECT_EQ(state().files.at(temporary).dosDateTime, 0u) << std::hex << stamp;
     }
     platform::SetLastWriteTime(file, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
-    EXPECT_EQ(state().files.at("out/a.txt").dosDateTime, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
-    platform::Close(file);
+    EXPECT_EQ(state().files.at(temporary).dosDateTime, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
+    platform::DiscardFile(file);
 }
 
-TEST_F(MemoryPlatform, AttributesOfMissingFileAreIgnored) {
-    platform::SetAttributes("out/none.txt", 0x01);
-    EXPECT_TRUE(state().files.empty());
+TEST_F(MemoryPlatform, IsSameFileOnlyForThePathTheArchiveWasOpenedBy) {
+    state().archives["out/a.twx"] = {1};
+    const platform::FileHandle archive = platform::OpenForReading("out/a.twx");
+    EXPECT_TRUE(platform::IsSameFile(archive, "out/a.twx"));
+    EXPECT_FALSE(platform::IsSameFile(archive, "out/b.twx"));
+    EXPECT_FALSE(platform::IsSameFile(platform::InvalidFile, "out/a.twx"));
+    platform::Close(archive);
+}
+
+TEST_F(MemoryPlatform, CreateFoldersAddsEveryMissingParentUnlessAFileIsInTheWay) {
+    EXPECT_TRUE(platform::CreateFolders("neu/tief/"));
+    EXPECT_EQ(state().existingFolders, (Args{"out/", "neu/", "neu/tief/"}));
+    EXPECT_NE(platform::CreateTemporaryFile("neu/tief/"), platform::InvalidFile);
+    state().files["datei"] = {};
+    EXPECT_FALSE(platform::CreateFolders("datei/unter/"));
+    EXPECT_EQ(state().existingFolders.size(), 3u);
 }
 
 TEST_F(MemoryPlatform, HandlesStaySmallAndAreReused) {
-    const platform::FileHandle a = platform::CreateForWriting("out/a");
-    const platform::FileHandle b = platform::CreateForWriting("out/b");
+    state().archives["a.twx"] = {1};
+    const platform::FileHandle a = platform::OpenForReading("a.twx");
+    const platform::FileHandle b = platform::CreateTemporaryFile("out/");
     EXPECT_EQ(a, 1);
     EXPECT_EQ(b, 2);
     platform::Close(a);
     platform::Close(a);  // a second close changes nothing
     EXPECT_EQ(state().openHandles, 1);
-    const platform::FileHandle c = platform::CreateForWriting("out/c");
+    const platform::FileHandle c = platform::OpenForReading("a.twx");
     EXPECT_EQ(c, 1);
-    EXPECT_EQ(platform::Write(c, "c", 1), 1);
     EXPECT_EQ(platform::Write(b, "b", 1), 1);
-    EXPECT_EQ(state().files.at("out/c").content, std::vector<std::uint8_t>{'c'});
-    EXPECT_EQ(state().files.at("out/b").content, std::vector<std::uint8_t>{'b'});
+    EXPECT_EQ(state().files.at(state().pendingFile).content, std::vector<std::uint8_t>{'b'});
 }
 
 TEST_F(MemoryPlatform, ResetClosesHandlesAndRestoresFolders) {
     state().existingFolders = {"other/"};
     state().standardInput = "x\n";
-    const platform::FileHandle file = platform::CreateForWriting("other/a");
+    state().diskSpace = 1;
+    const platform::FileHandle file = platform::CreateTemporaryFile("other/");
     ASSERT_NE(file, platform::InvalidFile);
     platform::memory::Reset();
     EXPECT_EQ(state().openHandles, 0);
     EXPECT_EQ(state().existingFolders, (Args{"out/"}));
     EXPECT_TRUE(state().standardInput.empty());
     EXPECT_TRUE(state().files.empty());
+    EXPECT_TRUE(state().pendingFile.empty());
+    EXPECT_EQ(state().diskSpace, SIZE_MAX);
     EXPECT_EQ(platform::Write(file, "a", 1), -1);
 }
 
