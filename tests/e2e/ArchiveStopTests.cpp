@@ -160,6 +160,35 @@ TEST_F(EndToEndTest, ExtractionStopsAtDamagedCrcOfSecondBlock)
     EXPECT_EQ(run.output, ExtractionStart() + CrLfLines({"BlockCRCFehler! (is:01234567 should:" + Hex8(second.crc) +
                                                          ") - Abbruch, Datei zerstoert!"}));
     EXPECT_EQ(ReadText(Work / "out" / "small.txt"), "abc");
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
+}
+
+TEST_F(EndToEndTest, DamagedCopyExtractedOverTheGoodFilesLeavesThemUnchanged)
+{
+    const std::vector<std::uint8_t> stream = TwoBlockStream();
+    ArchiveEncoder good{WriterOptions{}};
+    good.EncodeBlock(stream.data());
+    good.EncodeBlock(stream.data() + BlockSizeUnit);
+    ArchiveEncoder damaged{WriterOptions{}};
+    damaged.EncodeBlock(stream.data());
+    BlockFieldOverrides wrongCrc;
+    wrongCrc.crc = 0x01234567;
+    damaged.EncodeBlock(stream.data() + BlockSizeUnit, wrongCrc);
+    fs::create_directory(Work / "out");
+    Put("a.twx", good.Finish());
+    ASSERT_EQ(Run({"-e", "a.twx", "out"}).exitCode, 0);
+    const Bytes content = ReadBytes(Work / "out" / "big.bin");
+    const fs::file_time_type written = fs::last_write_time(Work / "out" / "big.bin");
+    ASSERT_EQ(content.size(), 40000u);
+
+    Put("a.twx", damaged.Finish());
+    const ChildResult run = Run({"-e", "a.twx", "out"});
+
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.output.find("BlockCRCFehler! (is:01234567"), std::string::npos) << run.output;
+    EXPECT_TRUE(ReadBytes(Work / "out" / "big.bin") == content) << "the good file was changed";
+    EXPECT_TRUE(fs::last_write_time(Work / "out" / "big.bin") == written) << "the good file's date was changed";
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/big.bin", "out/small.txt"}));
 }
 
 TEST_F(EndToEndTest, ExtractionOfArchiveCutInSecondBlockStopsWithReadError)
@@ -177,6 +206,7 @@ TEST_F(EndToEndTest, ExtractionOfArchiveCutInSecondBlockStopsWithReadError)
 
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.output, ExtractionStart() + ReadErrorLines());
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
 }
 
 }  // namespace

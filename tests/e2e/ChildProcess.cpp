@@ -315,6 +315,7 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
     if (request.input.empty())
         CloseIfOpen(input.write);
     bool exited = false;
+    bool interrupted = false;
     int status = 0;
     Clock::time_point lastOutput = start;
     // Helpers the child starts (a Wine server, say) may keep the output pipes
@@ -352,6 +353,10 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
         if (input.write >= 0 && inputSent == request.input.size())
             CloseIfOpen(input.write);
 
+        if (!interrupted && request.interruptWhen && request.interruptWhen()) {
+            ::kill(child, SIGINT);
+            interrupted = true;
+        }
         exited = Ended(child, status, start, limit);
     }
     result.elapsed = Since(start);
@@ -368,5 +373,6 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
     CloseIfOpen(output.read);
     CloseIfOpen(errors.read);
     result.exitCode = status == -1 ? -1 : ExitCodeOf(status);
+    result.signal = status != -1 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }

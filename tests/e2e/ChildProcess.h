@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,12 +30,16 @@ struct ChildRequest {
     bool outputReaderGone = false;
     // Limit of the child's address space in bytes; 0 for none.
     std::uint64_t addressSpaceLimit = 0;
+    // Asked about every 20 ms while the child runs; once it yields true the
+    // child gets SIGINT (one time).
+    std::function<bool()> interruptWhen;
 };
 
 struct ChildResult {
     std::string output;  // standard output, byte for byte (with a terminal: and standard error)
     std::string errors;  // standard error
     int exitCode = -1;   // -1 when the child ended through a signal
+    int signal = 0;      // the signal that ended it, else 0
     std::chrono::milliseconds elapsed{0};
     std::chrono::milliseconds sinceLastOutput{0};  // from the last output to the end
     int promptsAnswered = 0;

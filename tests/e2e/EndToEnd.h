@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iostream>
 #include <iterator>
@@ -304,6 +305,7 @@ protected:
             if (!replaced)
                 request.environment.push_back(setting);
         }
+        request.interruptWhen = InterruptWhen;
         return request;
     }
 
@@ -339,6 +341,8 @@ protected:
     }
 
     fs::path Work;
+    // When set, the runs get SIGINT once it yields true.
+    std::function<bool()> InterruptWhen;
 };
 
 }  // namespace e2e

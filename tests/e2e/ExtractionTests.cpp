@@ -2,6 +2,12 @@
 // and the names that must not be created.
 #include "EndToEnd.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
 namespace e2e {
 namespace {
 
@@ -85,16 +91,32 @@ TEST_F(Extraction, ReadOnlyRecordEndsAsFileWithoutWritePermission)
     EXPECT_NE(StatusOf(Work / "out" / "normal.txt").st_mode & 0200, 0u);
 }
 
-TEST_F(EndToEndTest, MissingTargetFolderFailsEveryRecord)
+TEST_F(EndToEndTest, MissingTargetFolderIsMadeWithItsParents)
 {
     Put("a.twx", Archive({Record("voll.txt", "abc"), Record("leer.txt", "")}));
+    const ChildResult run = Run({"-e", "a.twx", "fehlt/tief"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, CrLfLines({StartLine("a.twx", std::string("fehlt/tief") + FolderSeparator()), "",
+                                "Blockgroesse: 32768 Bytes", "", ExtractionRow("voll.txt", 1, true),
+                                ExtractionRow("leer.txt", 0, true), "", "-done"}));
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "fehlt", "fehlt/tief", "fehlt/tief/leer.txt",
+                                                "fehlt/tief/voll.txt"}));
+    EXPECT_EQ(ReadText(Work / "fehlt" / "tief" / "voll.txt"), "abc");
+}
+
+TEST_F(EndToEndTest, TargetFolderBlockedByAFileFailsEveryRecord)
+{
+    Put("a.twx", Archive({Record("voll.txt", "abc"), Record("leer.txt", "")}));
+    Put("fehlt", Text("a file"));
     const ChildResult run = Run({"-e", "a.twx", "fehlt"});
 
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, CrLfLines({StartLine("a.twx", std::string("fehlt") + FolderSeparator()), "",
                                 "Blockgroesse: 32768 Bytes", "", ExtractionRow("voll.txt", 1, false),
                                 ExtractionRow("leer.txt", 0, false), "", "-done"}));
-    EXPECT_EQ(Tree(), std::vector<std::string>({"a.twx"}));
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "fehlt"}));
+    EXPECT_EQ(ReadText(Work / "fehlt"), "a file");
 }
 
 TEST_F(Extraction, UnsafeStoredNamesFailAndCreateNothingWhileNextRecordSucceeds)
@@ -115,18 +137,145 @@ TEST_F(Extraction, UnsafeStoredNamesFailAndCreateNothingWhileNextRecordSucceeds)
     EXPECT_EQ(ReadText(Work / "out" / "good.txt"), "fine");
 }
 
-TEST_F(Extraction, PlantedLinkAtOutputPathIsNotFollowed)
+TEST_F(Extraction, PlantedSymbolicLinkAtOutputPathIsReplacedNotFollowed)
 {
     if (RunsUnderWine())
         GTEST_SKIP() << "Win32 programs do not meet POSIX symbolic links as such";
     Put("opfer.txt", Text("keep"));
+    ASSERT_EQ(::chmod((Work / "opfer.txt").c_str(), 0644), 0);
     fs::create_symlink("../opfer.txt", Work / "out" / SampleName);
+    const ChildResult run = Extract(Archive({Record(SampleName, "abc", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}), 0x21)}));
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, Opening() + CrLfLines({ExtractionRow(SampleName, 1, true)}) + Closing());
+    EXPECT_EQ(ReadText(Work / "opfer.txt"), "keep");
+    EXPECT_EQ(StatusOf(Work / "opfer.txt").st_mode & 0777, 0644u) << "the read-only attribute went through the link";
+    EXPECT_FALSE(fs::is_symlink(Work / "out" / SampleName));
+    EXPECT_EQ(ReadText(Work / "out" / SampleName), "abc");
+}
+
+TEST_F(Extraction, HardLinkAtOutputPathIsReplacedNotWrittenThrough)
+{
+    Put("opfer.txt", Text("keep"));
+    fs::create_hard_link(Work / "opfer.txt", Work / "out" / SampleName);
     const ChildResult run = Extract(SampleArchive());
 
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.output, Opening() + CrLfLines({ExtractionRow(SampleName, 1, false)}) + Closing());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, Opening() + CrLfLines({ExtractionRow(SampleName, 1, true)}) + Closing());
     EXPECT_EQ(ReadText(Work / "opfer.txt"), "keep");
-    EXPECT_TRUE(fs::is_symlink(Work / "out" / SampleName));
+    EXPECT_EQ(fs::hard_link_count(Work / "opfer.txt"), 1u);
+    EXPECT_EQ(ReadText(Work / "out" / SampleName), "abc");
+}
+
+// Records around one named like the archive, whose content spans four blocks.
+Bytes ArchiveHoldingItsOwnName()
+{
+    WriterRecord big = Record("sub\\a.twx", "");
+    big.content = Noise(3 * BlockSizeUnit, 5);
+    return Archive({Record("vorher.txt", "v"), big, Record("danach.txt", "d")});
+}
+
+TEST_F(EndToEndTest, ArchiveExtractedIntoItsOwnFolderIsNotReplacedByItsRecord)
+{
+    const Bytes archive = ArchiveHoldingItsOwnName();
+    Put("a.twx", archive);
+    const ChildResult run = Run({"-e", "a.twx", "."});
+
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, CrLfLines({StartLine("a.twx", std::string(".") + FolderSeparator()), "",
+                                "Blockgroesse: 32768 Bytes", "", ExtractionRow("vorher.txt", 1, true),
+                                ExtractionRow("a.twx", 4, false), ExtractionRow("danach.txt", 1, true), "",
+                                "-done"}));
+    EXPECT_TRUE(ReadBytes(Work / "a.twx") == archive) << "the archive was changed";
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "danach.txt", "vorher.txt"}));
+}
+
+TEST_F(Extraction, HardLinkOfTheArchiveInTheTargetFolderIsNotReplaced)
+{
+    const Bytes archive = ArchiveHoldingItsOwnName();
+    Put("a.twx", archive);
+    fs::create_hard_link(Work / "a.twx", Work / "out" / "a.twx");
+    const ChildResult run = Run({"-e", "a.twx", "out"});
+
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, Opening() +
+                              CrLfLines({ExtractionRow("vorher.txt", 1, true), ExtractionRow("a.twx", 4, false),
+                                    ExtractionRow("danach.txt", 1, true)}) +
+                              Closing());
+    EXPECT_TRUE(ReadBytes(Work / "out" / "a.twx") == archive) << "the archive was changed";
+    EXPECT_EQ(fs::hard_link_count(Work / "a.twx"), 2u);
+}
+
+// Writes bytes into the FIFO in pieces with pauses, as a slow producer would.
+// The FIFO is opened without blocking, so a reader that never comes cannot
+// hang the test.
+void FeedFifo(const fs::path& fifo, const Bytes& bytes)
+{
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 3000 && descriptor < 0; ++attempt) {
+        descriptor = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (descriptor < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (descriptor < 0)
+        return;
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    std::size_t done = 0;
+    std::size_t piece = 5;  // the first piece ends inside the header
+    while (done < bytes.size()) {
+        const std::size_t size = std::min(piece, bytes.size() - done);
+        const ssize_t written = ::write(descriptor, bytes.data() + done, size);
+        if (written <= 0)
+            break;
+        done += static_cast<std::size_t>(written);
+        piece = 7000;
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    ::close(descriptor);
+}
+
+TEST_F(Extraction, ArchiveReadFromAFifoInSeveralWritesGivesEveryFile)
+{
+    WriterRecord big = Record("gross.bin", "");
+    big.content = Noise(3 * BlockSizeUnit, 21);
+    const Bytes archive = Archive({big, Record("danach.txt", "abc")});
+    ASSERT_EQ(::mkfifo((Work / "a.fifo").c_str(), 0600), 0);
+    std::thread feeder(FeedFifo, Work / "a.fifo", archive);
+    const ChildResult run = Run({"-e", "a.fifo", "out"});
+    feeder.join();
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, CrLfLines({StartLine("a.fifo", OutFolder()), "", "Blockgroesse: 32768 Bytes", "",
+                                ExtractionRow("gross.bin", 4, true), ExtractionRow("danach.txt", 1, true)}) +
+                              Closing());
+    EXPECT_TRUE(ReadBytes(Work / "out" / "gross.bin") == big.content) << "content differs";
+    EXPECT_EQ(ReadText(Work / "out" / "danach.txt"), "abc");
+}
+
+TEST_F(Extraction, InterruptWhileALargeFileIsWrittenLeavesTheEarlierFileAndNoTemporaryOne)
+{
+    WriterRecord big = Record("gross.bin", "");
+    big.content = Noise(16u << 20, 22);
+    Put("a.twx", Archive({big}, 64));
+    Put("out/gross.bin", Text("frueher"));
+    // As soon as anything but the earlier file shows up, or it changes.
+    const fs::path out = Work / "out";
+    InterruptWhen = [out] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(out, error)) {
+            if (entry.path().filename() != "gross.bin" || fs::file_size(entry.path(), error) != 7)
+                return true;
+        }
+        return false;
+    };
+    const ChildResult run = Run({"-e", "a.twx", "out"});
+
+    EXPECT_EQ(run.output.find("-done"), std::string::npos) << "the run ended before the interrupt";
+    if (!RunsUnderWine()) {
+        EXPECT_EQ(run.signal, SIGINT);
+    }
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/gross.bin"}));
+    EXPECT_EQ(ReadText(out / "gross.bin"), "frueher");
 }
 
 TEST_F(Extraction, DeviceNamesFailOnlyOnWin32)

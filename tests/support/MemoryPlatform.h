@@ -20,6 +20,7 @@ struct StoredFile {
     std::uint32_t dosDateTime = 0;     // 0: never set
     std::uint32_t attributes = 0;
     bool attributesSet = false;
+    bool operator==(const StoredFile&) const = default;
 };
 
 struct State {

@@ -206,17 +206,31 @@ TEST(ExtractionReport, ControlBytesInTheNameShowAsQuestionMarksWhileTheFileKeeps
     EXPECT_EQ(Extracted("out/" + name), Text("abc"));
 }
 
-TEST(ExtractionFailures, MissingTargetFolderFailsEveryRecordEvenEmptyOnes)
+TEST(ExtractionFolder, MissingTargetFolderIsMadeWithItsParents)
+{
+    platform::memory::Reset();
+    Current().archives["a.twx"] = WriteArchive({Record("a.txt", Text("aaa")), Record("leer.dat", {})}, WriterOptions{});
+    Current().existingFolders.clear();
+    const RunOutcome run = RunInProcess({"-e", "a.twx", "neu/tief"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "enpacke das Archiv a.twx nach neu/tief/\r\n\r\nBlockgroesse: 32768 Bytes\r\n\r\n" +
+                              Line("a.txt", 1) + Line("leer.dat", 0) + "\r\n-done\r\n");
+    EXPECT_EQ(CreatedPaths(), (std::vector<std::string>{"neu/tief/a.txt", "neu/tief/leer.dat"}));
+    EXPECT_EQ(Extracted("neu/tief/a.txt"), Text("aaa"));
+}
+
+TEST(ExtractionFolder, TargetFolderThatCannotBeMadeFailsEveryRecordEvenEmptyOnes)
 {
     platform::memory::Reset();
     WriterOptions options;
     Current().archives["a.twx"] =
         WriteArchive({Record("a.txt", Text("aaa")), Record("leer.dat", {}), Record("b.bin", RandomBytes(40000, 9))}, options);
     Current().existingFolders.clear();
+    Current().files["out"].content = Text("a file where the folder should be");
     const RunOutcome run = RunInProcess({"-e", "a.twx", "out"});
     EXPECT_EQ(run.output, Screen(Line("a.txt", 1, false) + Line("leer.dat", 0, false) + Line("b.bin", 2, false)));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Current().files.empty());
+    EXPECT_EQ(CreatedPaths(), std::vector<std::string>{"out"});
     EXPECT_EQ(Current().openHandles, 0);
 }
 
@@ -245,39 +259,130 @@ TEST(ExtractionFailures, RefusedEmptyRecordAlsoFails)
     EXPECT_EQ(CreatedPaths(), std::vector<std::string>{"out/danach.txt"});
 }
 
-TEST(ExtractionFailures, BlockCrcMismatchStopsInsideTheFileAfterEarlierFilesAreComplete)
+// Two records, the second from block 1 into block 2; block 2's stored CRC
+// is wrong when damaged is set.
+struct TwoBlockArchive {
+    Bytes first = Text("alpha");
+    Bytes second = RandomBytes(40000, 11);
+    std::uint32_t trueCrc = 0;
+    std::uint32_t storedCrc = 0;
+    Bytes bytes;
+
+    explicit TwoBlockArchive(bool damaged)
+    {
+        const Bytes stream = BuildDecodedStream({Record("a.txt", first), Record("b.bin", second, 0x20, 0x2ECF63C1)});
+        EXPECT_GT(stream.size(), Block);
+        EXPECT_LT(stream.size(), 2 * Block);
+        Bytes block1(stream.begin(), stream.begin() + Block);
+        Bytes block2(stream.begin() + Block, stream.end());
+        block2.resize(Block, 0);
+        trueCrc = ReferenceCrc32(block2);
+        storedCrc = damaged ? trueCrc ^ 0x00FF00FFu : trueCrc;
+        ArchiveEncoder encoder{WriterOptions{}};
+        encoder.EncodeBlock(block1.data());
+        BlockFieldOverrides overrides;
+        overrides.crc = storedCrc;
+        encoder.EncodeBlock(block2.data(), overrides);
+        bytes = encoder.Finish();
+    }
+};
+
+TEST(ExtractionStops, BlockCrcStopLeavesTheEarlierCompleteFileAndNoFragment)
 {
-    const Bytes first = Text("alpha");
-    const Bytes second = RandomBytes(40000, 11);
-    const Bytes stream = BuildDecodedStream({Record("a.txt", first), Record("b.bin", second)});
-    ASSERT_GT(stream.size(), Block);
-    ASSERT_LT(stream.size(), 2 * Block);
+    const TwoBlockArchive good(false);
+    ExtractInMemory(good.bytes);
+    const platform::memory::StoredFile before = Current().files.at("out/b.bin");
+    ASSERT_EQ(before.content, good.second);
 
-    Bytes block1(stream.begin(), stream.begin() + Block);
-    Bytes block2(stream.begin() + Block, stream.end());
-    block2.resize(Block, 0);
-    const std::uint32_t trueCrc = ReferenceCrc32(block2);
-    const std::uint32_t storedCrc = trueCrc ^ 0x00FF00FFu;
-
-    WriterOptions options;
-    ArchiveEncoder encoder(options);
-    encoder.EncodeBlock(block1.data());
-    BlockFieldOverrides overrides;
-    overrides.crc = storedCrc;
-    encoder.EncodeBlock(block2.data(), overrides);
-    const RunOutcome run = ExtractInMemory(encoder.Finish());
+    // The damaged copy over the folder that holds the good files.
+    const TwoBlockArchive damaged(true);
+    platform::memory::State& state = Current();
+    state.output.clear();
+    state.pauses.clear();
+    state.archives["a.twx"] = damaged.bytes;
+    const RunOutcome run = RunInProcess({"-e", "a.twx", "out"});
 
     const std::string expected = "enpacke das Archiv a.twx nach out/\r\n\r\nBlockgroesse: 32768 Bytes\r\n\r\n" +
-                                 Line("a.txt", 1) + Padded("b.bin", 41) + " ..." + "BlockCRCFehler! (is:" + Hex8(storedCrc) +
-                                 " should:" + Hex8(trueCrc) + ") - Abbruch, Datei zerstoert!\r\n";
+                                 Line("a.txt", 1) + Padded("b.bin", 41) + " ..." + "BlockCRCFehler! (is:" +
+                                 Hex8(damaged.storedCrc) + " should:" + Hex8(damaged.trueCrc) +
+                                 ") - Abbruch, Datei zerstoert!\r\n";
     EXPECT_EQ(run.output, expected);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(Current().pauses, std::vector<std::uint32_t>{5000});
-    EXPECT_EQ(Extracted("out/a.txt"), first);
-    EXPECT_EQ(Current().files.at("out/a.txt").attributes, 0x20u);
-    // The part of b.bin in the first block was written before the stop.
-    const std::size_t written = Block - (13 + 5 + first.size() + 13 + 5);
-    EXPECT_EQ(Extracted("out/b.bin"), Bytes(second.begin(), second.begin() + static_cast<std::ptrdiff_t>(written)));
+    EXPECT_EQ(CreatedPaths(), (std::vector<std::string>{"out/a.txt", "out/b.bin"})) << "a fragment stayed";
+    const platform::memory::StoredFile& after = Current().files.at("out/b.bin");
+    EXPECT_EQ(after.content, before.content);
+    EXPECT_EQ(after.dosDateTime, 0x2ECF63C1u);
+    EXPECT_EQ(Current().openHandles, 0);
+}
+
+TEST(ExtractionStops, ReadErrorInsideAFileLeavesNoFragment)
+{
+    const TwoBlockArchive good(false);
+    const Bytes cut(good.bytes.begin(), good.bytes.end() - 200);
+    const RunOutcome run = ExtractInMemory(cut);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.output.find("Lesefehler!"), std::string::npos) << run.output;
+    EXPECT_EQ(CreatedPaths(), std::vector<std::string>{"out/a.txt"});
+    EXPECT_EQ(Current().openHandles, 0);
+}
+
+TEST(ExtractionFailures, FullDiskFailsTheRecordKeepsTheEarlierFileAndGoesOn)
+{
+    const Bytes big = RandomBytes(50000, 12);
+    const Bytes archive = WriteArchive({Record("klein.txt", Text("klein")), Record("gross.bin", big),
+                                        Record("danach.txt", Text("danach"))},
+                                       WriterOptions{});
+    platform::memory::Reset();
+    Current().archives["a.twx"] = archive;
+    Current().files["out/gross.bin"].content = Text("frueher");
+    Current().diskSpace = 20000;
+    const RunOutcome run = RunInProcess({"-e", "a.twx", "out"});
+    EXPECT_EQ(run.output, Screen(Line("klein.txt", 1) + Line("gross.bin", 2, false) + Line("danach.txt", 1)));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(CreatedPaths(), (std::vector<std::string>{"out/danach.txt", "out/gross.bin", "out/klein.txt"}));
+    EXPECT_EQ(Extracted("out/gross.bin"), Text("frueher"));
+    EXPECT_EQ(Extracted("out/danach.txt"), Text("danach"));
+    EXPECT_EQ(Current().openHandles, 0);
+}
+
+TEST(ExtractionFailures, RecordNamedLikeTheArchiveInItsOwnFolderFailsAndTheRestGoesOn)
+{
+    const Bytes archive =
+        WriteArchive({Record("vorher.txt", Text("v")), Record("ordner\\a.twx", RandomBytes(3000, 13)),
+                      Record("danach.txt", Text("d"))},
+                     WriterOptions{});
+    platform::memory::Reset();
+    Current().archives["out/a.twx"] = archive;
+    const RunOutcome run = RunInProcess({"-e", "out/a.twx", "out"});
+    EXPECT_EQ(run.output, "enpacke das Archiv out/a.twx nach out/\r\n\r\nBlockgroesse: 32768 Bytes\r\n\r\n" +
+                              Line("vorher.txt", 1) + Line("a.twx", 1, false) + Line("danach.txt", 1) +
+                              "\r\n-done\r\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(CreatedPaths(), (std::vector<std::string>{"out/danach.txt", "out/vorher.txt"}));
+    EXPECT_EQ(Current().archives.at("out/a.twx"), archive);
+}
+
+// A pipe or a file still being written delivers the archive in pieces; the
+// result must be that of the whole file.
+TEST(ExtractionInput, ShortReadsGiveTheSameFilesAsWholeReads)
+{
+    const std::vector<WriterRecord> records{Record("a.bin", RandomBytes(70000, 14)), Record("b.txt", Text("b")),
+                                            Record("c.bin", RandomBytes(Block, 15))};
+    const Bytes archive = WriteArchive(records, WriterOptions{});
+    const RunOutcome whole = ExtractInMemory(archive);
+    ASSERT_EQ(whole.exitCode, 0);
+    const auto expected = Current().files;
+    for (const std::uint32_t limit : {1u, 3u, 4096u, Block - 1}) {
+        SCOPED_TRACE(limit);
+        platform::memory::Reset();
+        Current().archives["a.twx"] = archive;
+        Current().readLimit = limit;
+        const RunOutcome pieces = RunInProcess({"-e", "a.twx", "out"});
+        EXPECT_EQ(pieces.exitCode, 0);
+        EXPECT_EQ(pieces.output, whole.output);
+        EXPECT_TRUE(Current().files == expected);
+    }
 }
 
 }  // namespace
