@@ -3,8 +3,10 @@
 #include "EndToEnd.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -206,30 +208,27 @@ TEST_F(Extraction, HardLinkOfTheArchiveInTheTargetFolderIsNotReplaced)
     EXPECT_EQ(fs::hard_link_count(Work / "a.twx"), 2u);
 }
 
-// Writes bytes into the FIFO in pieces with pauses, as a slow producer would.
-// The FIFO is opened without blocking, so a reader that never comes cannot
-// hang the test.
-void FeedFifo(const fs::path& fifo, const Bytes& bytes)
+// Writes bytes through descriptor in pieces with pauses, as a slow producer
+// would, then closes it. Gives up when the reader stops reading.
+void FeedInPieces(int descriptor, const Bytes& bytes)
 {
-    int descriptor = -1;
-    for (int attempt = 0; attempt < 3000 && descriptor < 0; ++attempt) {
-        descriptor = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (descriptor < 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (descriptor < 0)
-        return;
-    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
     std::size_t done = 0;
     std::size_t piece = 5;  // the first piece ends inside the header
     while (done < bytes.size()) {
-        const std::size_t size = std::min(piece, bytes.size() - done);
-        const ssize_t written = ::write(descriptor, bytes.data() + done, size);
+        pollfd writable{descriptor, POLLOUT, 0};
+        if (::poll(&writable, 1, 10000) != 1)
+            break;
+        const ssize_t written = ::write(descriptor, bytes.data() + done, std::min(piece, bytes.size() - done));
+        if (written < 0 && errno == EAGAIN)
+            continue;
         if (written <= 0)
             break;
+        // Long enough after the first piece for the program to be waiting
+        // for the rest of the header.
+        std::this_thread::sleep_for(std::chrono::milliseconds(done == 0 ? 300 : 15));
         done += static_cast<std::size_t>(written);
         piece = 7000;
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
     ::close(descriptor);
 }
@@ -240,7 +239,11 @@ TEST_F(Extraction, ArchiveReadFromAFifoInSeveralWritesGivesEveryFile)
     big.content = Noise(3 * BlockSizeUnit, 21);
     const Bytes archive = Archive({big, Record("danach.txt", "abc")});
     ASSERT_EQ(::mkfifo((Work / "a.fifo").c_str(), 0600), 0);
-    std::thread feeder(FeedFifo, Work / "a.fifo", archive);
+    // Opened for reading too, so it opens at once and the FIFO has a writer
+    // before the program opens it (Wine does not wait for one).
+    const int descriptor = ::open((Work / "a.fifo").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(descriptor, 0);
+    std::thread feeder(FeedInPieces, descriptor, archive);
     const ChildResult run = Run({"-e", "a.fifo", "out"});
     feeder.join();
 
