@@ -107,14 +107,13 @@ void CheckExtraction(const Ending& extraction)
             name.find('/') != std::string_view::npos)
             Fail("-e", "a file outside the target folder", extraction);
     }
-    if (extraction.exitCode == 2) {
-        // Only a file being written when the stop came may still be open.
-        if (extraction.state.openHandles > 1)
-            Fail("-e", "more than one handle open after a stop", extraction);
-        return;
-    }
+    // A stop removes the file being written: no handle, no temporary file.
     if (extraction.state.openHandles != 0)
-        Fail("-e", "a handle is still open after a normal end", extraction);
+        Fail("-e", "a handle is still open", extraction);
+    if (!extraction.state.pendingFile.empty())
+        Fail("-e", "a temporary file stayed", extraction);
+    if (extraction.exitCode == 2)
+        return;
     if (LastLine(extraction.output) != "-done")
         Fail("-e", "a normal end without the closing line", extraction);
 }
