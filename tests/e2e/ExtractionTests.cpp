@@ -93,6 +93,21 @@ TEST_F(Extraction, ReadOnlyRecordEndsAsFileWithoutWritePermission)
     EXPECT_NE(StatusOf(Work / "out" / "normal.txt").st_mode & 0200, 0u);
 }
 
+TEST_F(Extraction, LaterRecordOverAReadOnlyFileFailsAndLeavesIt)
+{
+    const ChildResult run = Extract(Archive({Record("eins\\gleich.txt", "frueher", DosDateTime(2003, 6, 15, 12, 30, 0), 0x21),
+                                             Record("zwei\\gleich.txt", "spaeter"), Record("danach.txt", "d")}));
+
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, Opening() +
+                              Crlf({ExtractionRow("gleich.txt", 1, true), ExtractionRow("gleich.txt", 1, false),
+                                    ExtractionRow("danach.txt", 1, true)}) +
+                              Closing());
+    EXPECT_EQ(ReadText(Work / "out" / "gleich.txt"), "frueher");
+    EXPECT_EQ(StatusOf(Work / "out" / "gleich.txt").st_mode & 0222, 0u);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/danach.txt", "out/gleich.txt"}));
+}
+
 TEST_F(EndToEndTest, MissingTargetFolderIsMadeWithItsParents)
 {
     Put("a.twx", Archive({Record("voll.txt", "abc"), Record("leer.txt", "")}));
