@@ -95,12 +95,12 @@ TEST_F(Extraction, ReadOnlyRecordEndsAsFileWithoutWritePermission)
 
 TEST_F(Extraction, LaterRecordOverAReadOnlyFileFailsAndLeavesIt)
 {
-    const ChildResult run = Extract(Archive({Record("eins\\gleich.txt", "frueher", DosDateTime(2003, 6, 15, 12, 30, 0), 0x21),
+    const ChildResult run = Extract(Archive({Record("eins\\gleich.txt", "frueher", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}), 0x21),
                                              Record("zwei\\gleich.txt", "spaeter"), Record("danach.txt", "d")}));
 
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, Opening() +
-                              Crlf({ExtractionRow("gleich.txt", 1, true), ExtractionRow("gleich.txt", 1, false),
+                              CrLfLines({ExtractionRow("gleich.txt", 1, true), ExtractionRow("gleich.txt", 1, false),
                                     ExtractionRow("danach.txt", 1, true)}) +
                               Closing());
     EXPECT_EQ(ReadText(Work / "out" / "gleich.txt"), "frueher");
