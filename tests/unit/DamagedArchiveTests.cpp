@@ -773,7 +773,8 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
     }
 
     // The work is bounded: the six header fields and the one input chunk the
-    // archive fills are read once each (and one more read finds the end), and
+    // archive fills are read once each (the fill reads on until a read of 0
+    // bytes, and one more read finds the end), and
     // a block CRC stop names the first block's stored CRC, so no second block
     // was decoded. A hang is left to the test's timeout.
     constexpr std::uint32_t HeaderFieldReads = 6;
@@ -792,7 +793,7 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
                 EXPECT_EQ(verdict.stopLine.rfind(firstBlockStop, 0), 0u) << run << ": " << verdict.stopLine;
             }
             EXPECT_EQ(state.bytesRead, archive.size()) << run;
-            EXPECT_LE(state.reads, HeaderFieldReads + 2) << run;
+            EXPECT_LE(state.reads, HeaderFieldReads + 3) << run;
         }
     }
 }
