@@ -274,7 +274,7 @@ TEST_F(Extraction, InterruptWhileALargeFileIsWrittenLeavesTheEarlierFileAndNoTem
 {
     WriterRecord big = Record("gross.bin", "");
     big.content = Noise(16u << 20, 22);
-    Put("a.twx", Archive({big}, 64));
+    Put("a.twx", Archive({big}));
     Put("out/gross.bin", Text("frueher"));
     // As soon as anything but the earlier file shows up, or it changes.
     const fs::path out = Work / "out";
