@@ -273,7 +273,7 @@ TEST_F(Extraction, ArchiveReadFromAFifoInSeveralWritesGivesEveryFile)
 TEST_F(Extraction, InterruptWhileALargeFileIsWrittenLeavesTheEarlierFileAndNoTemporaryOne)
 {
     WriterRecord big = Record("gross.bin", "");
-    big.content = Noise(16u << 20, 22);
+    big.content = Noise(6u << 20, 22);
     Put("a.twx", Archive({big}));
     Put("out/gross.bin", Text("frueher"));
     // As soon as anything but the earlier file shows up, or it changes.
