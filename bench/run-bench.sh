@@ -65,6 +65,7 @@ command -v bzip2 >/dev/null || missing+=(bzip2)
 command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 command -v g++ >/dev/null || missing+=(g++)
+command -v taskset >/dev/null || missing+=(util-linux)
 # twxwrite sorts with libdivsufsort.
 [[ -e /usr/include/divsufsort.h ]] || missing+=(libdivsufsort-dev)
 if ((${#missing[@]})); then
@@ -181,6 +182,12 @@ for ((run = 1; run <= RUNS; run++)); do
       ((run == 1)) && check_same "$EXTRACT_DIR/$c.tar" "$corpus" "untwx -e $c-$code.twx"
       rm -rf -- "$EXTRACT_DIR"
     done
+    # On one processor untwx decodes without its second thread.
+    archive="$WORK_DIR/$c-64.twx"
+    run_measured "$c/64/i1" /dev/null taskset -c 0 "$UNTWX" -i "$archive"
+    mkdir -- "$EXTRACT_DIR"
+    run_measured "$c/64/e1" /dev/null taskset -c 0 "$UNTWX" -e "$archive" "$EXTRACT_DIR"
+    rm -rf -- "$EXTRACT_DIR"
   done
 done
 if ((BIG)); then
@@ -234,6 +241,30 @@ for c in "${CORPORA[@]}"; do
       "$(ratio "$e" "$(median_cpu "$c/bz/file")")" "$(ratio "$e" "$i")"
   done
 done
+
+# Two threads against one, code 64: wall medians without the pause.
+median_wall() { local s; s=$(stats ${WALL[$1]}); awk -v w="${s%% *}" -v off="$2" 'BEGIN { printf "%.3f", w - off }'; }
+THREADS='%-9s %-9s %9s %9s %9s %9s %9s %9s %7s\n'
+echo
+echo "two threads (the next block decoded ahead) against one (taskset -c 0), code 64: medians in s, wall without the pause;"
+echo "wall x bzip2 = wall of untwx with two threads / wall of bzip2 -dc (>/dev/null for -i, >file for -e)"
+# shellcheck disable=SC2059
+printf "$THREADS" corpus command "wall 2T" "wall 1T" "x bzip2" "CPU 2T" "CPU 1T" "CPU 2T/1T" "-e/-i"
+for c in "${CORPORA[@]}"; do
+  for cmd in i e; do
+    bz=$([[ $cmd == i ]] && echo null || echo file)
+    w2=$(median_wall "$c/64/$cmd" "$PAUSE_S")
+    w1=$(median_wall "$c/64/${cmd}1" "$PAUSE_S")
+    c2=$(median_cpu "$c/64/$cmd")
+    c1=$(median_cpu "$c/64/${cmd}1")
+    ei=-
+    [[ $cmd == e ]] && ei=$(ratio "$w2" "$(median_wall "$c/64/i" "$PAUSE_S")")
+    # shellcheck disable=SC2059
+    printf "$THREADS" "$c" "untwx -$cmd" "$w2" "$w1" "$(ratio "$w2" "$(median_wall "$c/bz/$bz" 0)")" \
+      "$c2" "$c1" "$(ratio "$c2" "$c1")" "$ei"
+  done
+done
+
 if ((BIG)); then
   row "big" 64 "untwx -i" "big/64/i" "$WORK_DIR/big-64.twx" "$PAUSE_S" - -
   small=$(printf '%s\n' ${RSS[binaries/64/i]} | sort -g | tail -n 1)

@@ -1,7 +1,9 @@
 // Fuzz entry: the input bytes are an archive. Both commands run in-process on
-// the memory platform, and every ending is held to the program's promise: a
-// normal end or one of its own stops, nothing written outside the target
-// folder, and listing and extraction agreeing on the archive.
+// the memory platform, with the next block decoded ahead on a second thread,
+// and every ending is held to the program's promise: a normal end or one of
+// its own stops, nothing written outside the target folder, listing and
+// extraction agreeing on the archive, and a run with one thread looking the
+// same.
 //
 // Two fix-ups let mutations reach the blocks: the header CRC is made to match
 // the version and header word, and most block-size codes are mapped to the
@@ -29,10 +31,12 @@ struct Ending {
     memory::State state;
 };
 
-Ending Run(const std::vector<std::string>& arguments, const std::vector<std::uint8_t>& archive)
+Ending Run(const std::vector<std::string>& arguments, const std::vector<std::uint8_t>& archive,
+           unsigned processors)
 {
     memory::Reset();
     memory::Current().archives["a.twx"] = archive;
+    memory::Current().processors = processors;
     Ending ending;
     ending.exitCode = RunInProcess(arguments).exitCode;
     ending.state = memory::Current();
@@ -141,15 +145,35 @@ void CheckAgreement(const Ending& listing, const Ending& extraction)
     }
 }
 
+// Decoding ahead changes nothing the user sees.
+void CheckSameWithOneThread(const char* command, const Ending& twoThreads, const Ending& oneThread)
+{
+    bool sameFiles = twoThreads.state.files.size() == oneThread.state.files.size();
+    for (auto a = twoThreads.state.files.begin(), b = oneThread.state.files.begin();
+         sameFiles && a != twoThreads.state.files.end(); ++a, ++b)
+        sameFiles = a->first == b->first && a->second.content == b->second.content &&
+                    a->second.dosDateTime == b->second.dosDateTime && a->second.attributes == b->second.attributes &&
+                    a->second.attributesSet == b->second.attributesSet;
+    if (twoThreads.exitCode != oneThread.exitCode || twoThreads.output != oneThread.output || !sameFiles ||
+        twoThreads.state.pauses != oneThread.state.pauses ||
+        twoThreads.state.openHandles != oneThread.state.openHandles) {
+        std::fprintf(stderr, "\n--- output with one thread (exit code %d) ---\n%s\n", oneThread.exitCode,
+                     oneThread.output.c_str());
+        Fail(command, "one thread and two threads end differently", twoThreads);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::vector<std::uint8_t> archive = FixedUp(data, size);
-    const Ending listing = Run({"-i", "a.twx"}, archive);
+    const Ending listing = Run({"-i", "a.twx"}, archive, 2);
     CheckListing(listing);
-    const Ending extraction = Run({"-e", "a.twx", "out"}, archive);
+    CheckSameWithOneThread("-i", listing, Run({"-i", "a.twx"}, archive, 1));
+    const Ending extraction = Run({"-e", "a.twx", "out"}, archive, 2);
     CheckExtraction(extraction);
+    CheckSameWithOneThread("-e", extraction, Run({"-e", "a.twx", "out"}, archive, 1));
     CheckAgreement(listing, extraction);
     memory::Reset();
     return 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the win32, native and asan presets (CMakePresets.json) and runs every
-# test suite: unit and in-process tests, end-to-end tests natively and under
-# Wine, everything again under the sanitizers, the fuzz corpus replays and a
-# bounded run of both fuzz targets.
+# Builds the win32, native, asan and tsan presets (CMakePresets.json) and runs
+# every test suite: unit and in-process tests, end-to-end tests natively and
+# under Wine, everything again under the sanitizers (ThreadSanitizer for the
+# second decoding thread), the fuzz corpus replays and a bounded run of both
+# fuzz targets.
 # UNTWX_BUILD_ROOT: where the build folders go (default: build/ in the source
 # tree); UNTWX_FUZZ_SECONDS: fuzzing time, split between the two targets
 # (default 120; 0 skips it).
@@ -28,6 +29,10 @@ echo "== Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset asan -B "$out/asan"
 cmake --build "$out/asan"
 
+echo "== Sanitizer build (ThreadSanitizer)"
+cmake --preset tsan -B "$out/tsan"
+cmake --build "$out/tsan"
+
 # Wine creates its prefix on first start; do it once before the parallel tests.
 export WINEDEBUG=-all
 timeout 300 wineboot -i >/dev/null 2>&1 || true
@@ -37,6 +42,9 @@ ctest --preset native --test-dir "$out/native"
 
 echo "== Tests: sanitizer build"
 ctest --preset asan --test-dir "$out/asan"
+
+echo "== Tests: ThreadSanitizer build"
+ctest --preset tsan --test-dir "$out/tsan"
 
 if [ "$fuzz_seconds" -gt 0 ]; then
   echo "== Fuzzing for $fuzz_seconds s"

@@ -1,7 +1,12 @@
 #include "ArchiveReader.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #ifdef UNTWX_STAGE_TIMES
 #include <cstdio>
 #include <ctime>
@@ -32,6 +37,9 @@ std::uint32_t MiddleCursor = 0;
 std::uint32_t OutputCursor = 0;
 
 void (*OnStop)() = nullptr;
+
+TBlock* AheadBlock = nullptr;
+bool DecodingAhead = false;
 
 namespace {
 
@@ -74,8 +82,20 @@ void ReleaseSlot()
     PauseAndStop();
 }
 
+void StartDecodingAhead();
+void StopDecodingAhead();
+
+// Ends the worker when the command ends, by returning or by an exception.
+struct AheadGuard {
+    AheadGuard() = default;
+    AheadGuard(const AheadGuard&) = delete;
+    AheadGuard& operator=(const AheadGuard&) = delete;
+    ~AheadGuard() { StopDecodingAhead(); }
+};
+
 [[noreturn]] void ReadErrorStop(platform::FileHandle file)
 {
+    StopDecodingAhead();
     PrintLine();
     PrintLine("Lesefehler! - Disk/Datei zerstoert?");
     platform::Close(file);
@@ -84,21 +104,31 @@ void ReleaseSlot()
     PauseAndStop();
 }
 
-// Reads the archive until count bytes are in or it ends, as a pipe or a
-// file still being written may deliver less per read than is there to come.
-// At least one byte, else a read error; a failed read is a read error too.
-std::uint32_t ReadArchive(std::uint8_t* buffer, std::uint32_t count)
+// After a first read of done bytes, reads the archive on until count bytes
+// are in or it ends, as a pipe or a file still being written may deliver
+// less per read than is there to come. The bytes in; -1 when a read fails.
+std::int64_t ReadOn(std::uint8_t* buffer, std::uint32_t done, std::uint32_t count)
 {
-    std::uint32_t done = static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, buffer, count));
     while (done < count) {
         const std::int32_t read = platform::Read(ArchiveHandle, buffer + done, count - done);
         if (read < 0)
-            ReadErrorStop(ArchiveHandle);
+            return -1;
         if (read == 0)
             break;
         done += static_cast<std::uint32_t>(read);
     }
     return done;
+}
+
+// ReadOn after a first read: at least one byte, else a read error; a failed
+// read is a read error too.
+std::uint32_t ReadArchive(std::uint8_t* buffer, std::uint32_t count)
+{
+    const std::int64_t done =
+        ReadOn(buffer, static_cast<std::uint32_t>(ReadOrStop(ArchiveHandle, buffer, count)), count);
+    if (done < 0)
+        ReadErrorStop(ArchiveHandle);
+    return static_cast<std::uint32_t>(done);
 }
 
 // A header field is read whole or not at all: a short one is a read error.
@@ -241,6 +271,7 @@ namespace {
 namespace stage_times {
 enum Stage { Entropy, LinkBuild, Walk, SecondStage, BlockCRC, Stages };
 #ifdef UNTWX_STAGE_TIMES
+constexpr bool Enabled = true;
 // Processor time of the process, so that other load on the machine counts little.
 std::clock_t Mark;
 std::clock_t Spent[Stages];
@@ -266,6 +297,7 @@ void Report()
     std::fprintf(stderr, "stage %-56s %9.1f ms\n", "rest (reading, command, listing CRC)", ms(std::clock() - sum));
 }
 #else
+constexpr bool Enabled = false;
 void Start() {}
 void Stop(Stage) {}
 void Report() {}
@@ -276,6 +308,7 @@ void Report() {}
 void OpenArchive(TCommand command)
 {
     StagesBuilt = false;
+    DecodingAhead = false;
     CheckHeader();
     StagesBuilt = true;
     BuildStages();
@@ -285,7 +318,13 @@ void OpenArchive(TCommand command)
     InputBlock->OnFill(InputBlock->Data, InputBlock->Capacity, count);
     InputBlock->SetUsedLength(count);
 
-    command();
+    // Stage times are process CPU times: they need everything on one thread.
+    if (platform::UsableProcessors() > 1 && !stage_times::Enabled)
+        StartDecodingAhead();
+    {
+        const AheadGuard endsWorker;
+        command();
+    }
     stage_times::Report();
     ReleaseStages();
 }
@@ -303,6 +342,7 @@ void ReleaseStages()
     Release(RunTree);
     Release(RunExtensionTree);
     Release(SecondRLE);
+    Release(AheadBlock);
 }
 
 std::int32_t ReadOrStop(platform::FileHandle file, void* buffer, std::uint32_t count)
@@ -322,6 +362,7 @@ void FatalStop(std::uint8_t status)
 
 void BlockCRCStop(std::uint32_t stored, std::uint32_t computed)
 {
+    StopDecodingAhead();
     PrintLine("BlockCRCFehler! (is:" + CrcToHex(stored) + " should:" + CrcToHex(computed) +
               ") - Abbruch, Datei zerstoert!");
     platform::Close(ArchiveHandle);
@@ -431,6 +472,78 @@ struct BlockFields {
     std::uint32_t StoredCRC;
 };
 
+// A stop found in the first phase of a block.
+enum class FirstPhaseStop : std::uint8_t { None, ReadError, DamagedBlock };
+
+// A block after its first phase: the transform's input in Middle, the
+// block's fields, and where InputBlock stood after the block.
+struct TFirstPhase {
+    TBlock* Middle = nullptr;
+    BlockFields Fields{};
+    FirstPhaseStop Stop = FirstPhaseStop::None;
+    std::uint32_t InputUsedLength = 0;
+    std::uint32_t InputCursor = 0;
+    bool Ready = false;  // decoded, not yet finished (under HandOverLock)
+};
+
+// What the worker touches per symbol, on cache lines of its own so that the
+// command's per-byte state never shares one: a read that failed, and the
+// command's wish that it stop.
+struct alignas(64) TAheadState {
+    bool ReadFailed = false;
+    std::atomic<bool> StopWanted = false;  // set under HandOverLock
+};
+TAheadState Ahead;
+
+// Once a read has failed, or the command wants no more blocks, the rest of
+// the block is not worth decoding: it is never used.
+bool AbandonBlockAhead()
+{
+    return Ahead.ReadFailed || Ahead.StopWanted.load(std::memory_order_relaxed);
+}
+
+// First phase of a block: from the input bits to the transform's input in
+// phase.Middle (the three trees, move-to-front, first run-length stage). It
+// touches only InputBlock, the trees, MoveToFront, FirstRLE and phase.Middle.
+// The same as FirstRLE->Decode through GetCodedByte, GetCodedRunLength and
+// PutMiddleByte, without a call per symbol or byte. A damaged block is
+// recorded in phase.Stop, not carried out; OnWorker: decoding ahead, where
+// a block that need not be finished is left.
+template <bool OnWorker>
+void DecodeFirstPhase(TFirstPhase& phase)
+{
+    stage_times::Start();
+    BlockFields& block = phase.Fields;
+    block.Length = InputBlock->ReadLongWord();
+    block.PrimaryIndex = InputBlock->ReadLongWord();
+    block.StoredCRC = InputBlock->ReadLongWord();
+    phase.Stop = FirstPhaseStop::None;
+    if (block.Length > BlockSize) {
+        phase.Stop = FirstPhaseStop::DamagedBlock;
+    } else {
+        std::uint8_t* const middle = phase.Middle->Data;
+        std::uint32_t cursor = 0;
+        // Runs stop at the stage's count, so the writes stay within Length bytes.
+        FirstRLE->DecodeWith(
+            block.Length,
+            [] {
+                if (OnWorker && AbandonBlockAhead())
+                    return std::uint8_t{0};
+                return MoveToFront->DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFromInput(*SymbolTree)));
+            },
+            [] { return OnWorker && AbandonBlockAhead() ? 0u : GetCodedRunLength(); },
+            [middle, &cursor](std::uint8_t value, std::uint32_t copies) { PutRunAt(middle, cursor, value, copies); });
+        MoveToFront->RefreshPositionOf();
+        if (!OnWorker)
+            MiddleCursor = cursor;
+        if (FirstRLE->Status == TRLE::StatusRunCut)
+            phase.Stop = FirstPhaseStop::DamagedBlock;
+    }
+    phase.InputUsedLength = InputBlock->UsedLength;
+    phase.InputCursor = InputBlock->Cursor;
+    stage_times::Stop(stage_times::Entropy);
+}
+
 // A block that breaks the data model before its transform: the block as it
 // then stands is all zeros.
 [[noreturn]] void DamagedBlockStopCleared(std::uint32_t storedCRC)
@@ -439,45 +552,22 @@ struct BlockFields {
     DamagedBlockStop(storedCRC);
 }
 
-// First phase of a block: from the input bits to the transform's input in
-// MiddleBlock (the three trees, move-to-front, first run-length stage). It
-// touches only InputBlock, the trees, MoveToFront, FirstRLE and MiddleBlock.
-// The same as FirstRLE->Decode through GetCodedByte, GetCodedRunLength and
-// PutMiddleByte, without a call per symbol or byte.
-BlockFields DecodeBlockSymbols()
+// Second phase, on the command's thread: the stop held with the block, or
+// transform, second run-length stage and CRC check, from MiddleBlock into
+// OutputBlock. When the second stage runs, the transform writes over its own
+// input in MiddleBlock and the stage expands it from there; otherwise it
+// writes OutputBlock. Either way the bytes are those of the transform into a
+// cleared OutputBlock and the copy into MiddleBlock.
+void FinishBlock(const TFirstPhase& phase)
 {
-    stage_times::Start();
-    BlockFields block;
-    block.Length = InputBlock->ReadLongWord();
-    block.PrimaryIndex = InputBlock->ReadLongWord();
-    block.StoredCRC = InputBlock->ReadLongWord();
-    if (block.Length > BlockSize)
+    if (phase.Stop == FirstPhaseStop::ReadError)
+        ReadErrorStop(ArchiveHandle);
+    const BlockFields& block = phase.Fields;
+    if (phase.Stop == FirstPhaseStop::DamagedBlock)
         DamagedBlockStopCleared(block.StoredCRC);
 
     std::uint8_t* const middle = MiddleBlock->Data;
-    std::uint32_t cursor = 0;
-    // Runs stop at the stage's count, so the writes stay within Length bytes.
-    FirstRLE->DecodeWith(
-        block.Length,
-        [] { return MoveToFront->DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFromInput(*SymbolTree))); },
-        GetCodedRunLength,
-        [middle, &cursor](std::uint8_t value, std::uint32_t copies) { PutRunAt(middle, cursor, value, copies); });
-    MoveToFront->RefreshPositionOf();
-    MiddleCursor = cursor;
-    if (FirstRLE->Status == TRLE::StatusRunCut)
-        DamagedBlockStopCleared(block.StoredCRC);
-    stage_times::Stop(stage_times::Entropy);
-    return block;
-}
-
-// Second phase: transform, second run-length stage and CRC check, from
-// MiddleBlock into OutputBlock. When the second stage runs, the transform
-// writes over its own input in MiddleBlock and the stage expands it from
-// there; otherwise it writes OutputBlock. Either way the bytes are those of
-// the transform into a cleared OutputBlock and the copy into MiddleBlock.
-void FinishBlock(const BlockFields& block)
-{
-    std::uint8_t* const middle = MiddleBlock->Data;
+    Transform->Input = middle;
     Transform->SetLength(block.Length);
     const std::uint32_t length = Transform->Length;
     // A refused length leaves a longer one: its tail reads as zeros.
@@ -523,11 +613,137 @@ void FinishBlock(const BlockFields& block)
         BlockCRCStop(block.StoredCRC, computed);
 }
 
+// The hand-over: Phases[i] always uses the same middle buffer; the worker
+// fills them in turn, the command's thread takes them in the same order.
+std::mutex HandOverLock;
+std::condition_variable HandOverChanged;
+TFirstPhase Phases[2];
+std::thread Worker;
+
+// The command thread's own: the next phase to take, and InputBlock as it
+// stood after the last block taken.
+unsigned NextToTake = 0;
+std::uint32_t TakenInputUsedLength = 0;
+std::uint32_t TakenInputCursor = 0;
+
+// InputBlock's OnFill while decoding ahead. A failed read is held, not
+// carried out: the rest of the block is left undecoded, and it stops when
+// the command reaches it.
+void FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count)
+{
+    std::memset(buffer, 0, capacity);
+    count = capacity;
+    if (!Ahead.ReadFailed) {
+        // The same reads as ReadArchive's, so that the chunks are the same.
+        const std::int32_t first = platform::Read(ArchiveHandle, buffer, capacity);
+        const std::int64_t read = first < 1 ? -1 : ReadOn(buffer, static_cast<std::uint32_t>(first), capacity);
+        if (read < 0)
+            Ahead.ReadFailed = true;
+        else
+            count = static_cast<std::uint32_t>(read);
+    }
+    InputBlock->Rewind();
+}
+
+// The worker: first phases, one block ahead of the command, until a stop is
+// found or wanted.
+void DecodeAhead()
+{
+    for (unsigned next = 0;; next ^= 1) {
+        TFirstPhase& phase = Phases[next];
+        {
+            std::unique_lock<std::mutex> lock(HandOverLock);
+            HandOverChanged.wait(lock, [&phase] { return Ahead.StopWanted || !phase.Ready; });
+            if (Ahead.StopWanted)
+                return;
+        }
+        DecodeFirstPhase<true>(phase);
+        if (Ahead.ReadFailed)
+            phase.Stop = FirstPhaseStop::ReadError;
+        const bool stopped = phase.Stop != FirstPhaseStop::None;
+        {
+            const std::lock_guard<std::mutex> lock(HandOverLock);
+            phase.Ready = true;
+        }
+        HandOverChanged.notify_all();
+        if (stopped)
+            return;
+    }
+}
+
+void StartDecodingAhead()
+{
+    // Of the size MiddleBlock was just built with, so it cannot fail.
+    AheadBlock = TBlock::Create(BlockSize);
+    Phases[0] = TFirstPhase{};
+    Phases[0].Middle = MiddleBlock;
+    Phases[1] = TFirstPhase{};
+    Phases[1].Middle = AheadBlock;
+    Ahead.StopWanted = false;
+    Ahead.ReadFailed = false;
+    NextToTake = 0;
+    TakenInputUsedLength = InputBlock->UsedLength;
+    TakenInputCursor = InputBlock->Cursor;
+    InputBlock->OnFill = FillInputBlockAhead;
+    DecodingAhead = true;
+    try {
+        Worker = std::thread(DecodeAhead);
+    } catch (const std::system_error&) {
+        // No second thread to be had: one pipeline, wired as usual.
+        WireStages();
+        DecodingAhead = false;
+    }
+}
+
+// The command's side of a block decoded ahead: waits for its first phase,
+// finishes it, and gives its middle buffer back to the worker.
+void FinishBlockDecodedAhead()
+{
+    TFirstPhase& phase = Phases[NextToTake];
+    {
+        std::unique_lock<std::mutex> lock(HandOverLock);
+        HandOverChanged.wait(lock, [&phase] { return phase.Ready; });
+    }
+    MiddleBlock = phase.Middle;
+    AheadBlock = Phases[NextToTake ^ 1].Middle;
+    TakenInputUsedLength = phase.InputUsedLength;
+    TakenInputCursor = phase.InputCursor;
+    FinishBlock(phase);
+    {
+        const std::lock_guard<std::mutex> lock(HandOverLock);
+        phase.Ready = false;
+    }
+    HandOverChanged.notify_all();
+    NextToTake ^= 1;
+}
+
+// Ends the worker, if one runs, and waits for it: at the latest after the
+// block it is decoding.
+void StopDecodingAhead()
+{
+    if (!Worker.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(HandOverLock);
+        Ahead.StopWanted = true;
+    }
+    HandOverChanged.notify_all();
+    Worker.join();
+    DecodingAhead = false;
+}
+
 }  // namespace
 
 void DecodeNextBlock(std::uint8_t*, std::uint32_t, std::uint32_t& count)
 {
-    FinishBlock(DecodeBlockSymbols());
+    if (DecodingAhead) {
+        FinishBlockDecodedAhead();
+    } else {
+        TFirstPhase phase;
+        phase.Middle = MiddleBlock;
+        DecodeFirstPhase<false>(phase);
+        FinishBlock(phase);
+    }
     count = OutputBlock->UsedLength;
     OutputBlock->Rewind();
 }
@@ -541,7 +757,11 @@ void PullDecodedBlock()
 
 bool MoreBlocksPending()
 {
-    return InputBlock->UsedLength == BlockSize || InputBlock->UsedLength > InputBlock->Cursor + 1;
+    // While decoding ahead InputBlock is the worker's; what counts is where
+    // it stood after the last block the command took.
+    const std::uint32_t used = DecodingAhead ? TakenInputUsedLength : InputBlock->UsedLength;
+    const std::uint32_t cursor = DecodingAhead ? TakenInputCursor : InputBlock->Cursor;
+    return used == BlockSize || used > cursor + 1;
 }
 
 bool ReadEntryHeader(DirectoryEntry& entry)

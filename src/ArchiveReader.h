@@ -41,6 +41,28 @@ extern TCRC* FileCRC;
 extern std::uint32_t MiddleCursor;
 extern std::uint32_t OutputCursor;
 
+// Decoding ahead. When the process may use more than one processor, a worker
+// thread decodes the first phase of each block (its three fields, then the
+// trees and move-to-front through the first run-length stage) into one of two
+// middle buffers, while the command's thread finishes the block before it
+// (inverse transform, second run-length stage, CRC check) and runs the
+// command on it. With one processor everything runs on the command's thread
+// as one pipeline, with the module-level state above as it stands.
+//
+// While the worker runs it owns InputBlock, SymbolTree, RunTree,
+// RunExtensionTree, MoveToFront, FirstRLE and the middle buffer it fills; the
+// command's thread owns OutputBlock, Transform, SecondRLE, FileCRC, the two
+// cursors and MiddleBlock, which then names the middle buffer of the block it
+// finishes (AheadBlock names the other). A middle buffer changes hands whole,
+// once per block, through a small locked hand-over; nothing else is shared.
+// The worker neither prints nor stops: a stop it finds (read error, damaged
+// block fields, a cut run) is held with its block and carried out when the
+// command reaches that block, after everything printed and written before
+// it, exactly as with one thread. Each stop ends the worker before it closes
+// the archive or releases a stage.
+extern TBlock* AheadBlock;
+extern bool DecodingAhead;
+
 using TCommand = void (*)();
 
 // Checks the header, builds and wires the stages, loads the first chunk,

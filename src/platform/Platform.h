@@ -82,6 +82,9 @@ bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attribut
 // Closes and removes the pending file; InvalidFile is ignored.
 void DiscardFile(FileHandle file);
 
+// Processors this process may run on (its affinity), at least 1.
+unsigned UsableProcessors();
+
 // Memory: a hint that area is read at random positions over and over, so
 // the system may back it with large pages. Nothing happens where it can't.
 void AdviseRandomAccess(void* area, std::size_t bytes);

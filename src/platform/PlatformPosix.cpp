@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -336,6 +337,16 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     }
     const timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
     ::futimens(descriptor, times);
+}
+
+unsigned UsableProcessors() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
+        return 1;
+    }
+    const int count = CPU_COUNT(&allowed);
+    return count > 1 ? static_cast<unsigned>(count) : 1u;
 }
 
 void AdviseRandomAccess(void* area, std::size_t bytes) {

@@ -492,6 +492,19 @@ void DiscardFile(FileHandle file) {
     LeaveCriticalSection(&PendingLock);
 }
 
+unsigned UsableProcessors() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        return 1;
+    }
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) {
+        ++count;
+    }
+    return count > 1 ? count : 1u;
+}
+
 void AdviseRandomAccess(void*, std::size_t) {}
 
 char PathSeparator() {

@@ -153,14 +153,13 @@ TEST_F(EndToEndTest, ExtractionStopsAtDamagedCrcOfSecondBlock)
     const BlockFields second = encoder.EncodeBlock(stream.data() + BlockSizeUnit, damaged);
     ASSERT_NE(second.crc, 0x01234567u);
     Put("a.twx", encoder.Finish());
-    fs::create_directory(Work / "out");
-    const ChildResult run = Run({"-e", "a.twx", "out"});
-
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.output, ExtractionStart() + CrLfLines({"BlockCRCFehler! (is:01234567 should:" + Hex8(second.crc) +
-                                                         ") - Abbruch, Datei zerstoert!"}));
-    EXPECT_EQ(ReadText(Work / "out" / "small.txt"), "abc");
-    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
+    RunWithAndWithoutSecondThread({"-e", "a.twx", "out"}, [this, &second](const ChildResult& run) {
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.output, ExtractionStart() + CrLfLines({"BlockCRCFehler! (is:01234567 should:" +
+                                                             Hex8(second.crc) + ") - Abbruch, Datei zerstoert!"}));
+        EXPECT_EQ(ReadText(Work / "out" / "small.txt"), "abc");
+        EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
+    });
 }
 
 TEST_F(EndToEndTest, DamagedCopyExtractedOverTheGoodFilesLeavesThemUnchanged)
@@ -201,12 +200,11 @@ TEST_F(EndToEndTest, ExtractionOfArchiveCutInSecondBlockStopsWithReadError)
     ASSERT_TRUE(std::equal(firstOnly.begin(), firstOnly.end() - 1, whole.begin()))
         << "the first block's code must be a prefix of the two-block archive";
     Put("a.twx", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(firstOnly.size() + 100)));
-    fs::create_directory(Work / "out");
-    const ChildResult run = Run({"-e", "a.twx", "out"});
-
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.output, ExtractionStart() + ReadErrorLines());
-    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
+    RunWithAndWithoutSecondThread({"-e", "a.twx", "out"}, [this](const ChildResult& run) {
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.output, ExtractionStart() + ReadErrorLines());
+        EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
+    });
 }
 
 }  // namespace

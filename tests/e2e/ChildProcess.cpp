@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -259,6 +260,18 @@ private:
 ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limit)
 {
     const Command command(request);
+    // The first processor the tests may use, alone.
+    cpu_set_t oneProcessor;
+    CPU_ZERO(&oneProcessor);
+    if (request.oneProcessor) {
+        cpu_set_t allowed;
+        if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+            throw std::runtime_error("sched_getaffinity failed");
+        int first = 0;
+        while (!CPU_ISSET(first, &allowed))
+            ++first;
+        CPU_SET(first, &oneProcessor);
+    }
     Pipe input, output, errors;
     std::optional<Terminal> terminal;
     if (request.terminal)
@@ -287,6 +300,8 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
                 ::_exit(126);
         }
         if (!command.directory.empty() && ::chdir(command.directory.c_str()) != 0)
+            ::_exit(126);
+        if (request.oneProcessor && ::sched_setaffinity(0, sizeof oneProcessor, &oneProcessor) != 0)
             ::_exit(126);
         ::execve(command.argv[0], command.argv.data(), command.envp.data());
         ::_exit(127);

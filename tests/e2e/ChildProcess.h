@@ -33,6 +33,8 @@ struct ChildRequest {
     // Asked about every 20 ms while the child runs; once it yields true the
     // child gets SIGINT (one time).
     std::function<bool()> interruptWhen;
+    // The child may run on one processor only (its affinity), as under taskset -c.
+    bool oneProcessor = false;
 };
 
 struct ChildResult {

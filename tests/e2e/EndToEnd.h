@@ -284,6 +284,7 @@ protected:
         request.input = std::move(input);
         request.terminal = terminal;
         request.workingDirectory = Work;
+        request.oneProcessor = OneProcessor;
         request.environment = {{"TZ", "UTC"}, {"LC_ALL", "C"}, {"LANG", "C"}};
         const bool ownPrefix = std::any_of(environment.begin(), environment.end(),
                                            [](const auto& setting) { return setting.first == "WINEPREFIX"; });
@@ -330,6 +331,22 @@ protected:
         return Run(std::move(arguments), std::move(input), GermanSettings());
     }
 
+    // Runs the arguments with blocks decoded ahead, then on one processor,
+    // each time with a fresh, empty out/ folder, and checks each run (with
+    // its files in place) through check(run).
+    template <typename Check>
+    void RunWithAndWithoutSecondThread(const std::vector<std::string>& arguments, Check&& check)
+    {
+        for (bool oneProcessor : {false, true}) {
+            SCOPED_TRACE(oneProcessor ? "on one processor" : "with blocks decoded ahead");
+            OneProcessor = oneProcessor;
+            fs::remove_all(Work / "out");
+            fs::create_directory(Work / "out");
+            check(Run(arguments));
+        }
+        OneProcessor = false;
+    }
+
     // Paths of everything below the working folder, relative to it.
     std::vector<std::string> Tree() const
     {
@@ -343,6 +360,8 @@ protected:
     fs::path Work;
     // When set, the runs get SIGINT once it yields true.
     std::function<bool()> InterruptWhen;
+    // Runs may use one processor only: no block is decoded ahead.
+    bool OneProcessor = false;
 };
 
 }  // namespace e2e

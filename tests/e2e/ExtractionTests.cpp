@@ -70,13 +70,15 @@ TEST_F(Extraction, ContentSpanningThreeBlocksPrintsThreeDots)
 {
     WriterRecord big = Record("big.bin", "", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}));
     big.content = Noise(2 * BlockSizeUnit, 11);  // from byte 20 of block 1 to byte 19 of block 3
-    const ChildResult run = Extract(Archive({big, Record("after.txt", "abc")}, 1));
-
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output,
-              Opening() + CrLfLines({ExtractionRow("big.bin", 3, true), ExtractionRow("after.txt", 1, true)}) + Closing());
-    EXPECT_TRUE(ReadBytes(Work / "out" / "big.bin") == big.content) << "content differs";
-    EXPECT_EQ(ReadText(Work / "out" / "after.txt"), "abc");
+    Put("a.twx", Archive({big, Record("after.txt", "abc")}, 1));
+    RunWithAndWithoutSecondThread({"-e", "a.twx", "out"}, [this, &big](const ChildResult& run) {
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.output,
+                  Opening() + CrLfLines({ExtractionRow("big.bin", 3, true), ExtractionRow("after.txt", 1, true)}) +
+                      Closing());
+        EXPECT_TRUE(ReadBytes(Work / "out" / "big.bin") == big.content) << "content differs";
+        EXPECT_EQ(ReadText(Work / "out" / "after.txt"), "abc");
+    });
 }
 
 TEST_F(Extraction, ReadOnlyRecordEndsAsFileWithoutWritePermission)

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -392,6 +393,24 @@ TEST(PosixDates, FormatsWithTheLocaleFormatsAndFourDigitYears) {
     EXPECT_EQ(platform::FormatDate(2107, 12, 31), "12/31/2107");
     EXPECT_EQ(platform::FormatTime(13, 5, 9), "13:05:09");
     EXPECT_EQ(platform::FormatTime(0, 0, 1), "00:00:01");
+}
+
+TEST(PosixProcessors, UsableProcessorsFollowTheAffinity) {
+    cpu_set_t original;
+    ASSERT_EQ(sched_getaffinity(0, sizeof original, &original), 0);
+    EXPECT_EQ(platform::UsableProcessors(), static_cast<unsigned>(CPU_COUNT(&original)));
+
+    int first = 0;
+    while (!CPU_ISSET(first, &original)) {
+        ++first;
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    const unsigned restricted = platform::UsableProcessors();
+    ASSERT_EQ(sched_setaffinity(0, sizeof original, &original), 0);
+    EXPECT_EQ(restricted, 1u);
 }
 
 }  // namespace

@@ -14,18 +14,20 @@ RunOutcome RunInProcess(const std::vector<std::string>& arguments)
     return outcome;
 }
 
-RunOutcome ListInMemory(const std::vector<std::uint8_t>& archive, std::string standardInput)
+RunOutcome ListInMemory(const std::vector<std::uint8_t>& archive, std::string standardInput, unsigned processors)
 {
     platform::memory::Reset();
     platform::memory::Current().archives["a.twx"] = archive;
     platform::memory::Current().standardInput = std::move(standardInput);
+    platform::memory::Current().processors = processors;
     return RunInProcess({"-i", "a.twx"});
 }
 
-RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive)
+RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive, unsigned processors)
 {
     platform::memory::Reset();
     platform::memory::Current().archives["a.twx"] = archive;
+    platform::memory::Current().processors = processors;
     return RunInProcess({"-e", "a.twx", "out"});
 }
 

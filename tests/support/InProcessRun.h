@@ -17,10 +17,12 @@ struct RunOutcome {
 // Runs on the memory platform as the test has set it up (after Reset).
 RunOutcome RunInProcess(const std::vector<std::string>& arguments);
 
-// Lists an archive held in memory under "a.twx".
-RunOutcome ListInMemory(const std::vector<std::uint8_t>& archive, std::string standardInput = {});
+// Lists an archive held in memory under "a.twx", with the given number of
+// usable processors (2: the next block is decoded on a second thread).
+RunOutcome ListInMemory(const std::vector<std::uint8_t>& archive, std::string standardInput = {},
+                        unsigned processors = 2);
 // Extracts an archive held in memory under "a.twx" into "out/".
-RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive);
+RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive, unsigned processors = 2);
 
 // The 57-byte sample archive: one record abc.txt holding "abc".
 std::vector<std::uint8_t> SampleArchive();

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "common/CommandLine.h"
 #include "common/DosDateTime.h"
@@ -22,6 +23,14 @@ struct OpenFile {
 State& TheState() {
     static State state;
     return state;
+}
+
+// Guards the file table and the counts the file calls keep: the reader's
+// second thread reads the archive while the command opens and writes files.
+// Recursive: committing and discarding close the file too.
+std::recursive_mutex& FilesLock() {
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 std::vector<OpenFile>& Table() {
@@ -62,6 +71,7 @@ std::string TwoDigits(int value) {
 }  // namespace
 
 void Reset() {
+    const std::lock_guard<std::recursive_mutex> guard(FilesLock());
     Table().clear();
     TheState() = State{};
 }
@@ -70,9 +80,15 @@ State& Current() {
     return TheState();
 }
 
+int ReadsAtEnd() {
+    const std::lock_guard<std::recursive_mutex> guard(FilesLock());
+    return TheState().readsAtEnd;
+}
+
 }  // namespace memory
 
 using memory::TheState;
+using FilesGuard = std::lock_guard<std::recursive_mutex>;
 
 void StartUp() {}
 
@@ -115,6 +131,7 @@ bool ConsoleIsEightBit() {
 }
 
 FileHandle OpenForReading(const std::string& path) {
+    const FilesGuard guard(memory::FilesLock());
     const auto found = TheState().archives.find(path);
     if (found == TheState().archives.end()) {
         return InvalidFile;
@@ -126,6 +143,7 @@ FileHandle OpenForReading(const std::string& path) {
 }
 
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
+    const FilesGuard guard(memory::FilesLock());
     memory::OpenFile* open = memory::Lookup(file);
     if (open == nullptr || open->writing) {
         return -1;
@@ -140,10 +158,14 @@ std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count) {
     open->position += moved;
     ++TheState().reads;
     TheState().bytesRead += moved;
+    if (moved == 0) {
+        ++TheState().readsAtEnd;
+    }
     return static_cast<std::int32_t>(moved);
 }
 
 void Close(FileHandle file) {
+    const FilesGuard guard(memory::FilesLock());
     memory::OpenFile* open = memory::Lookup(file);
     if (open == nullptr) {
         return;
@@ -153,6 +175,7 @@ void Close(FileHandle file) {
 }
 
 bool IsSameFile(FileHandle file, const std::string& path) {
+    const FilesGuard guard(memory::FilesLock());
     const memory::OpenFile* open = memory::Lookup(file);
     return open != nullptr && open->path == path;
 }
@@ -174,6 +197,7 @@ bool CreateFolders(const std::string& folder) {
 }
 
 FileHandle CreateTemporaryFile(const std::string& folder) {
+    const FilesGuard guard(memory::FilesLock());
     memory::State& state = TheState();
     const auto& folders = state.existingFolders;
     if (!state.pendingFile.empty() || std::find(folders.begin(), folders.end(), folder) == folders.end()) {
@@ -188,6 +212,7 @@ FileHandle CreateTemporaryFile(const std::string& folder) {
 }
 
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
+    const FilesGuard guard(memory::FilesLock());
     memory::OpenFile* open = memory::Lookup(file);
     if (open == nullptr || !open->writing) {
         return -1;
@@ -207,6 +232,7 @@ std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
 }
 
 void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
+    const FilesGuard guard(memory::FilesLock());
     memory::OpenFile* open = memory::Lookup(file);
     if (open == nullptr || !open->writing || !DecodeDosDateTime(dosDateTime)) {
         return;
@@ -215,6 +241,7 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
 }
 
 bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
+    const FilesGuard guard(memory::FilesLock());
     memory::State& state = TheState();
     memory::OpenFile* open = memory::Lookup(file);
     if (open == nullptr || !open->writing || open->path != state.pendingFile) {
@@ -237,6 +264,7 @@ bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attribut
 }
 
 void DiscardFile(FileHandle file) {
+    const FilesGuard guard(memory::FilesLock());
     memory::State& state = TheState();
     memory::OpenFile* open = memory::Lookup(file);
     if (open != nullptr && open->writing && open->path == state.pendingFile) {
@@ -244,6 +272,10 @@ void DiscardFile(FileHandle file) {
         state.pendingFile.clear();
     }
     Close(file);
+}
+
+unsigned UsableProcessors() {
+    return TheState().processors;
 }
 
 void AdviseRandomAccess(void*, std::size_t) {}

@@ -1,6 +1,7 @@
 // Controls of the in-memory platform used by in-process tests and the fuzzer:
 // the archive comes from a byte buffer, created files stay in memory, pauses
-// are only counted, and ending the process throws ProcessEnded.
+// are only counted, and ending the process throws ProcessEnded. The file
+// calls may come from the reader's second thread; the rest from one thread.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,7 @@ struct State {
     std::vector<std::string> existingFolders{"out/"};            // paths with a final '/'
     std::size_t diskSpace = SIZE_MAX;                            // bytes all files may hold together
     std::uint32_t readLimit = 0;                                 // most bytes one read delivers; 0: no limit
+    unsigned processors = 2;                                     // what UsableProcessors answers
     // Outputs.
     std::string output;                                        // console bytes as written
     std::map<std::string, StoredFile> files;                   // path -> file
@@ -44,10 +46,14 @@ struct State {
     std::uint64_t bytesRead = 0;
     std::string pendingFile;                                   // the temporary file being written
     int temporaryFiles = 0;                                    // how many were created
+    int readsAtEnd = 0;                                        // reads that found the end of the file
 };
 
 // Clears everything (inputs included) for a new run.
 void Reset();
 State& Current();
+// Reads of a file that found nothing more to read (end of file), counted
+// under the file table's lock: safe while a run is going on.
+int ReadsAtEnd();
 
 }  // namespace platform::memory

@@ -207,6 +207,8 @@ DecodedArchive Decode(const Bytes& archive)
 {
     platform::memory::Reset();
     platform::memory::Current().archives["a.twx"] = archive;
+    // The command looks at InputBlock between blocks: one pipeline, no worker.
+    platform::memory::Current().processors = 1;
     Collected = DecodedArchive{};
     Collected.header.assign(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(std::min(HeaderSize, archive.size())));
     ArchiveBytes = &archive;

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "ArchiveWriter.h"
@@ -90,19 +91,67 @@ std::string OutsideTarget(const std::map<std::string, platform::memory::StoredFi
     return {};
 }
 
-// Extracts the archive in-process and judges the ending against the files
-// the undamaged archive holds.
+// What a run leaves for the user to see: console bytes, exit code, pauses,
+// files with their dates and attributes, handles left open.
+struct Observed {
+    int exitCode = -1;
+    std::string output;
+    std::vector<std::uint32_t> pauses;
+    std::map<std::string, std::tuple<Bytes, std::uint32_t, std::uint32_t, bool>> files;
+    int openHandles = 0;
+    bool operator==(const Observed&) const = default;
+};
+
+Observed RunWithProcessors(bool listing, const Bytes& archive, unsigned processors)
+{
+    const RunOutcome outcome = listing ? ListInMemory(archive, {}, processors) : ExtractInMemory(archive, processors);
+    const platform::memory::State& state = platform::memory::Current();
+    Observed seen;
+    seen.exitCode = outcome.exitCode;
+    seen.output = outcome.output;
+    seen.pauses = state.pauses;
+    for (const auto& [path, file] : state.files)
+        seen.files[path] = {file.content, file.dosDateTime, file.attributes, file.attributesSet};
+    seen.openHandles = state.openHandles;
+    return seen;
+}
+
+// Runs the command with one thread and with the next block decoded ahead on
+// a second one. The memory platform is left as the second run left it.
+struct TwoRuns {
+    Observed twoThreads;
+    std::string differ;  // empty when the user sees the same
+};
+
+TwoRuns RunWithOneAndTwoThreads(bool listing, const Bytes& archive)
+{
+    const Observed one = RunWithProcessors(listing, archive, 1);
+    TwoRuns runs{RunWithProcessors(listing, archive, 2), {}};
+    const Observed& two = runs.twoThreads;
+    if (!(one == two))
+        runs.differ = std::string(listing ? "-i" : "-e") + " with one thread ends '" + std::string(LastLine(one.output)) +
+                      "', exit " + std::to_string(one.exitCode) + ", " + std::to_string(one.files.size()) +
+                      " files; with two '" + std::string(LastLine(two.output)) + "', exit " + std::to_string(two.exitCode) +
+                      ", " + std::to_string(two.files.size()) + " files";
+    return runs;
+}
+
+// Extracts the archive in-process, with one thread and with two, and judges
+// the ending against the files the undamaged archive holds.
 Verdict Extract(const Bytes& archive, const FileMap& originals)
 {
-    const RunOutcome outcome = ExtractInMemory(archive);
+    const TwoRuns runs = RunWithOneAndTwoThreads(false, archive);
+    if (!runs.differ.empty())
+        return {Ending::Broken, {}, runs.differ};
     const auto& files = platform::memory::Current().files;
     const std::string outside = OutsideTarget(files);
     if (!outside.empty())
         return {Ending::Broken, {}, "file outside the target folder: '" + outside + "'"};
-    if (outcome.exitCode == 2)
-        return StopOf(outcome.output);
-    if (outcome.exitCode != 0)
-        return {Ending::Broken, {}, "exit code " + std::to_string(outcome.exitCode)};
+    const int exitCode = runs.twoThreads.exitCode;
+    if (exitCode == 2)
+        return StopOf(runs.twoThreads.output);
+    if (exitCode != 0)
+        return {Ending::Broken, {}, "exit code " + std::to_string(exitCode)};
     FileMap restored;
     for (const auto& [path, file] : files)
         restored[path] = file.content;
@@ -323,17 +372,27 @@ TEST(DamagedArchiveTruncation, EveryShorterLengthEndsWithTheReadError)
     }
 }
 
-TEST(DamagedArchiveTruncation, ListingOfEveryShorterSampleEndsWithTheReadError)
+TEST(DamagedArchiveTruncation, ListingOfEveryShorterArchiveEndsWithTheReadError)
 {
-    const Bytes& sample = Sample().bytes;
-    for (std::size_t length = 0; length < sample.size(); ++length) {
-        if (length == HeaderSize + 1)
-            continue;  // an archive without records
-        const RunOutcome outcome =
-            ListInMemory(Bytes(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(length)));
-        EXPECT_EQ(outcome.exitCode, 2) << length;
-        EXPECT_EQ(StopOf(outcome.output).ending, Ending::ReadError) << length;
-        EXPECT_EQ(platform::memory::Current().openHandles, 0) << length;
+    for (const ArchiveCase& c : Archives) {
+        const Bytes& bytes = c.archive().bytes;
+        std::size_t afterRows = 0;
+        for (std::size_t length = 0; length < bytes.size(); ++length) {
+            if (length == HeaderSize + 1)
+                continue;  // an archive without records
+            const TwoRuns runs =
+                RunWithOneAndTwoThreads(true, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
+            EXPECT_EQ(runs.differ, "") << c.name << " cut to " << length;
+            EXPECT_EQ(runs.twoThreads.exitCode, 2) << c.name << " cut to " << length;
+            EXPECT_EQ(StopOf(runs.twoThreads.output).ending, Ending::ReadError) << c.name << " cut to " << length;
+            EXPECT_EQ(runs.twoThreads.openHandles, 0) << c.name << " cut to " << length;
+            afterRows += runs.twoThreads.output.find("liesmich.txt") != std::string::npos;
+        }
+        // Cuts in the later blocks stop after the rows of the earlier ones,
+        // where the worker has met the end of the archive ahead of the listing.
+        if (c.archive().fields.size() > 1) {
+            EXPECT_GT(afterRows, bytes.size() / 3) << c.name;
+        }
     }
 }
 
@@ -582,7 +641,12 @@ TEST(DamagedArchiveDirectory, EveryFlippedDirectoryBitExtractsAsTheModelSays)
                 const std::string damage = field.what + " byte " + std::to_string(byte - field.offset) + " bit " +
                                            std::to_string(bit);
                 const ModelEnding model = WalkModel(damaged, blockSize);
-                const RunOutcome outcome = ExtractInMemory(WriteArchive(damaged, options));
+                const TwoRuns runs = RunWithOneAndTwoThreads(false, WriteArchive(damaged, options));
+                if (!runs.differ.empty()) {
+                    tally.Fail(damage, runs.differ);
+                    continue;
+                }
+                const Observed& outcome = runs.twoThreads;
                 const auto& files = platform::memory::Current().files;
                 const std::string outside = OutsideTarget(files);
                 if (!outside.empty()) {
@@ -649,14 +713,18 @@ const Bytes& ZeroBlock()
 // extracts nothing and ends normally.
 void ExpectEmptyDirectory(const Bytes& archive)
 {
-    const RunOutcome outcome = ExtractInMemory(archive);
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
-    EXPECT_TRUE(platform::memory::Current().files.empty());
+    const TwoRuns runs = RunWithOneAndTwoThreads(false, archive);
+    EXPECT_EQ(runs.differ, "");
+    EXPECT_EQ(runs.twoThreads.exitCode, 0) << runs.twoThreads.output;
+    EXPECT_TRUE(runs.twoThreads.files.empty());
 }
 
 void ExpectBlockCrcStop(const Bytes& archive, std::uint32_t storedCrc)
 {
-    for (const RunOutcome& outcome : {ListInMemory(archive), ExtractInMemory(archive)}) {
+    for (bool listing : {true, false}) {
+        const TwoRuns runs = RunWithOneAndTwoThreads(listing, archive);
+        EXPECT_EQ(runs.differ, "");
+        const Observed& outcome = runs.twoThreads;
         EXPECT_EQ(outcome.exitCode, 2);
         const Verdict verdict = StopOf(outcome.output);
         EXPECT_EQ(verdict.ending, Ending::BlockCrc) << outcome.output;
@@ -797,3 +865,4 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
         }
     }
 }
+
