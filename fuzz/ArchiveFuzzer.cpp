@@ -31,8 +31,7 @@ struct Ending {
     memory::State state;
 };
 
-Ending Run(const std::vector<std::string>& arguments, const std::vector<std::uint8_t>& archive,
-           unsigned processors)
+Ending Run(const std::vector<std::string>& arguments, const std::vector<std::uint8_t>& archive, unsigned processors)
 {
     memory::Reset();
     memory::Current().archives["a.twx"] = archive;
@@ -152,13 +151,13 @@ void CheckSameWithOneThread(const char* command, const Ending& twoThreads, const
     for (auto a = twoThreads.state.files.begin(), b = oneThread.state.files.begin();
          sameFiles && a != twoThreads.state.files.end(); ++a, ++b)
         sameFiles = a->first == b->first && a->second.content == b->second.content &&
-                    a->second.dosDateTime == b->second.dosDateTime && a->second.attributes == b->second.attributes &&
-                    a->second.attributesSet == b->second.attributesSet;
+            a->second.dosDateTime == b->second.dosDateTime && a->second.attributes == b->second.attributes &&
+            a->second.attributesSet == b->second.attributesSet;
     if (twoThreads.exitCode != oneThread.exitCode || twoThreads.output != oneThread.output || !sameFiles ||
         twoThreads.state.pauses != oneThread.state.pauses ||
         twoThreads.state.openHandles != oneThread.state.openHandles) {
         std::fprintf(stderr, "\n--- output with one thread (exit code %d) ---\n%s\n", oneThread.exitCode,
-                     oneThread.output.c_str());
+            oneThread.output.c_str());
         Fail(command, "one thread and two threads end differently", twoThreads);
     }
 }

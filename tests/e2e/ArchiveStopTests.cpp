@@ -155,8 +155,10 @@ TEST_F(EndToEndTest, ExtractionStopsAtDamagedCrcOfSecondBlock)
     Put("a.twx", encoder.Finish());
     RunWithAndWithoutSecondThread({"-e", "a.twx", "out"}, [this, &second](const ChildResult& run) {
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(run.output, ExtractionStart() + CrLfLines({"BlockCRCFehler! (is:01234567 should:" +
-                                                             Hex8(second.crc) + ") - Abbruch, Datei zerstoert!"}));
+        EXPECT_EQ(run.output,
+            ExtractionStart() +
+                CrLfLines(
+                    {"BlockCRCFehler! (is:01234567 should:" + Hex8(second.crc) + ") - Abbruch, Datei zerstoert!"}));
         EXPECT_EQ(ReadText(Work / "out" / "small.txt"), "abc");
         EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/small.txt"})) << "a fragment stayed";
     });

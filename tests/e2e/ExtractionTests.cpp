@@ -74,8 +74,8 @@ TEST_F(Extraction, ContentSpanningThreeBlocksPrintsThreeDots)
     RunWithAndWithoutSecondThread({"-e", "a.twx", "out"}, [this, &big](const ChildResult& run) {
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.output,
-                  Opening() + CrLfLines({ExtractionRow("big.bin", 3, true), ExtractionRow("after.txt", 1, true)}) +
-                      Closing());
+            Opening() + CrLfLines({ExtractionRow("big.bin", 3, true), ExtractionRow("after.txt", 1, true)}) +
+                Closing());
         EXPECT_TRUE(ReadBytes(Work / "out" / "big.bin") == big.content) << "content differs";
         EXPECT_EQ(ReadText(Work / "out" / "after.txt"), "abc");
     });

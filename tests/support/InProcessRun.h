@@ -19,8 +19,8 @@ RunOutcome RunInProcess(const std::vector<std::string>& arguments);
 
 // Lists an archive held in memory under "a.twx", with the given number of
 // usable processors (2: the next block is decoded on a second thread).
-RunOutcome ListInMemory(const std::vector<std::uint8_t>& archive, std::string standardInput = {},
-                        unsigned processors = 2);
+RunOutcome ListInMemory(
+    const std::vector<std::uint8_t>& archive, std::string standardInput = {}, unsigned processors = 2);
 // Extracts an archive held in memory under "a.twx" into "out/".
 RunOutcome ExtractInMemory(const std::vector<std::uint8_t>& archive, unsigned processors = 2);
 

@@ -129,10 +129,10 @@ TwoRuns RunWithOneAndTwoThreads(bool listing, const Bytes& archive)
     TwoRuns runs{RunWithProcessors(listing, archive, 2), {}};
     const Observed& two = runs.twoThreads;
     if (!(one == two))
-        runs.differ = std::string(listing ? "-i" : "-e") + " with one thread ends '" + std::string(LastLine(one.output)) +
-                      "', exit " + std::to_string(one.exitCode) + ", " + std::to_string(one.files.size()) +
-                      " files; with two '" + std::string(LastLine(two.output)) + "', exit " + std::to_string(two.exitCode) +
-                      ", " + std::to_string(two.files.size()) + " files";
+        runs.differ = std::string(listing ? "-i" : "-e") + " with one thread ends '" +
+            std::string(LastLine(one.output)) + "', exit " + std::to_string(one.exitCode) + ", " +
+            std::to_string(one.files.size()) + " files; with two '" + std::string(LastLine(two.output)) + "', exit " +
+            std::to_string(two.exitCode) + ", " + std::to_string(two.files.size()) + " files";
     return runs;
 }
 
@@ -380,8 +380,8 @@ TEST(DamagedArchiveTruncation, ListingOfEveryShorterArchiveEndsWithTheReadError)
         for (std::size_t length = 0; length < bytes.size(); ++length) {
             if (length == HeaderSize + 1)
                 continue;  // an archive without records
-            const TwoRuns runs =
-                RunWithOneAndTwoThreads(true, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
+            const TwoRuns runs = RunWithOneAndTwoThreads(
+                true, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
             EXPECT_EQ(runs.differ, "") << c.name << " cut to " << length;
             EXPECT_EQ(runs.twoThreads.exitCode, 2) << c.name << " cut to " << length;
             EXPECT_EQ(StopOf(runs.twoThreads.output).ending, Ending::ReadError) << c.name << " cut to " << length;
@@ -865,4 +865,3 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
         }
     }
 }
-

@@ -155,13 +155,11 @@ TEST(DecodeAhead, ListingAndExtractionOfACutArchiveShowTheRowsBeforeTheStop)
         const RunOutcome listing = ListInMemory(archive, {}, processors);
         EXPECT_EQ(listing.exitCode, 2);
         EXPECT_NE(listing.output.find("lang.txt"), std::string::npos) << processors;
-        EXPECT_TRUE(listing.output.ends_with(CrLfLines({"", "Lesefehler! - Disk/Datei zerstoert?"})))
-            << processors;
+        EXPECT_TRUE(listing.output.ends_with(CrLfLines({"", "Lesefehler! - Disk/Datei zerstoert?"}))) << processors;
         const RunOutcome extraction = ExtractInMemory(archive, processors);
         EXPECT_EQ(extraction.exitCode, 2);
         EXPECT_NE(extraction.output.find("lang.txt"), std::string::npos) << processors;
-        EXPECT_TRUE(extraction.output.ends_with(CrLfLines({"", "Lesefehler! - Disk/Datei zerstoert?"})))
-            << processors;
+        EXPECT_TRUE(extraction.output.ends_with(CrLfLines({"", "Lesefehler! - Disk/Datei zerstoert?"}))) << processors;
     }
 }
 
