@@ -57,6 +57,8 @@ while (($#)); do
 done
 
 BIG_BYTES=$((CORPUS_BYTES * 10))
+WITH_64=0
+for code in "${CODES[@]}"; do ((code == 64)) && WITH_64=1; done
 
 # --- 1. tools and build ------------------------------------------------------
 
@@ -183,11 +185,13 @@ for ((run = 1; run <= RUNS; run++)); do
       rm -rf -- "$EXTRACT_DIR"
     done
     # On one processor untwx decodes without its second thread.
-    archive="$WORK_DIR/$c-64.twx"
-    run_measured "$c/64/i1" /dev/null taskset -c 0 "$UNTWX" -i "$archive"
-    mkdir -- "$EXTRACT_DIR"
-    run_measured "$c/64/e1" /dev/null taskset -c 0 "$UNTWX" -e "$archive" "$EXTRACT_DIR"
-    rm -rf -- "$EXTRACT_DIR"
+    if ((WITH_64)); then
+      archive="$WORK_DIR/$c-64.twx"
+      run_measured "$c/64/i1" /dev/null taskset -c 0 "$UNTWX" -i "$archive"
+      mkdir -- "$EXTRACT_DIR"
+      run_measured "$c/64/e1" /dev/null taskset -c 0 "$UNTWX" -e "$archive" "$EXTRACT_DIR"
+      rm -rf -- "$EXTRACT_DIR"
+    fi
   done
 done
 if ((BIG)); then
@@ -245,6 +249,7 @@ done
 # Two threads against one, code 64: wall medians without the pause.
 median_wall() { local s; s=$(stats ${WALL[$1]}); awk -v w="${s%% *}" -v off="$2" 'BEGIN { printf "%.3f", w - off }'; }
 THREADS='%-9s %-9s %9s %9s %9s %9s %9s %9s %7s\n'
+if ((WITH_64)); then
 echo
 echo "two threads (the next block decoded ahead) against one (taskset -c 0), code 64: medians in s, wall without the pause;"
 echo "wall x bzip2 = wall of untwx with two threads / wall of bzip2 -dc (>/dev/null for -i, >file for -e)"
@@ -264,6 +269,7 @@ for c in "${CORPORA[@]}"; do
       "$c2" "$c1" "$(ratio "$c2" "$c1")" "$ei"
   done
 done
+fi
 
 if ((BIG)); then
   row "big" 64 "untwx -i" "big/64/i" "$WORK_DIR/big-64.twx" "$PAUSE_S" - -
