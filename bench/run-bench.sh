@@ -8,7 +8,7 @@ SCRIPT_DIR=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
 REPO=$(cd -- "$SCRIPT_DIR/.." && pwd)
 
 CORPUS_BYTES=50000000
-PAUSE_S=5            # untwx sleeps this long at the end of every run
+PAUSE_S=0            # untwx pauses only when its output is a console, not here
 CODES=(64 8)         # block-size codes: 2 MiB and 256 KiB blocks
 
 RUNS=5
@@ -228,7 +228,7 @@ echo
 echo "untwx decompression benchmark: $RUNS runs per command, $(nproc) CPUs ($(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo))"
 echo "load average before/after: $LOAD_BEFORE / $LOAD_AFTER; peak RSS floor of measure itself: $(awk -v k="$FLOOR" 'BEGIN { printf "%.1f", k / 1024 }') MiB"
 echo "text = first $CORPUS_BYTES bytes of tar /usr/include, binaries = the same of tar /usr/lib/x86_64-linux-gnu$( ((BIG)) && echo ", big = first $BIG_BYTES bytes of the latter")"
-echo "CPU = user+sys s; wall = median s (untwx: minus its ${PAUSE_S} s pause); RSS = peak over the runs;"
+echo "CPU = user+sys s; wall = median s (untwx makes no closing pause with its output in a file); RSS = peak over the runs;"
 echo "x bzip2 = median CPU of untwx -i / bzip2 -dc >/dev/null, of untwx -e / bzip2 -dc >file; -e/-i = untwx -e / untwx -i"
 echo
 # shellcheck disable=SC2059
@@ -251,7 +251,7 @@ median_wall() { local s; s=$(stats ${WALL[$1]}); awk -v w="${s%% *}" -v off="$2"
 THREADS='%-9s %-9s %9s %9s %9s %9s %9s %9s %7s\n'
 if ((WITH_64)); then
 echo
-echo "two threads (the next block decoded ahead) against one (taskset -c 0), code 64: medians in s, wall without the pause;"
+echo "two threads (the next block decoded ahead) against one (taskset -c 0), code 64: medians in s;"
 echo "wall x bzip2 = wall of untwx with two threads / wall of bzip2 -dc (>/dev/null for -i, >file for -e)"
 # shellcheck disable=SC2059
 printf "$THREADS" corpus command "wall 2T" "wall 1T" "x bzip2" "CPU 2T" "CPU 1T" "CPU 2T/1T" "-e/-i"
