@@ -1,15 +1,22 @@
-// Archive reader: header check, the decoding stages and their wiring, the
-// block pipeline, the directory walk, and the fatal stops.
+// The archive reader: one object per archive. It owns the archive's handle,
+// the eleven decoding stages and the decode-ahead worker; it checks the
+// header, builds and wires the stages, produces the decoded blocks and walks
+// the directory of the decoded stream for a command.
 //
 // Safety promise: for any archive bytes, decoding never reads or writes
-// outside the stage buffers. A damaged archive ends the process with one of
-// the stop messages and exit code 2; nothing past a stop touches a stage.
+// outside the stage buffers. A damaged archive ends the reading with a
+// TArchiveStop thrown to the caller; the reader releases what it owns on the
+// way out, and nothing past a stop touches a stage.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "ArchiveStops.h"
+#include "DecodeAhead.h"
+#include "StageTimes.h"
 #include "platform/Platform.h"
 #include "stages/Blocks.h"
 #include "stages/CRCs.h"
@@ -18,77 +25,19 @@
 #include "stages/UnHuffman.h"
 #include "stages/msmtf.h"
 
-// Module-level state, alive for the whole run.
-extern platform::FileHandle ArchiveHandle;
-extern bool StagesBuilt;
-extern std::uint32_t BlockSize;
-extern std::uint32_t HeaderWord;
+// A stage owned by the reader: Done, then freed.
+template <typename T>
+struct TStageRelease {
+    void operator()(T* stage) const
+    {
+        stage->Done();
+        delete stage;
+    }
+};
+template <typename T>
+using TStage = std::unique_ptr<T, TStageRelease<T>>;
 
-// DecoderStages: the eleven stages, owned by OpenArchive.
-extern TBlock* InputBlock;
-extern TBlock* OutputBlock;
-extern TBlock* MiddleBlock;
-extern TBWTransform* Transform;
-extern THuffmanTree* SymbolTree;
-extern THuffmanTree* RunTree;
-extern THuffmanTree* RunExtensionTree;
-extern Tmsmtf* MoveToFront;
-extern TRLE* FirstRLE;
-extern TRLE* SecondRLE;
-extern TCRC* FileCRC;
-
-// Byte cursors of the pipeline in MiddleBlock and OutputBlock.
-extern std::uint32_t MiddleCursor;
-extern std::uint32_t OutputCursor;
-
-// Decoding ahead. When the process may use more than one processor, a worker
-// thread decodes the first phase of each block (its three fields, then the
-// trees and move-to-front through the first run-length stage) into one of two
-// middle buffers, while the command's thread finishes the block before it
-// (inverse transform, second run-length stage, CRC check) and runs the
-// command on it. With one processor everything runs on the command's thread
-// as one pipeline, with the module-level state above as it stands.
-//
-// While the worker runs it owns InputBlock, SymbolTree, RunTree,
-// RunExtensionTree, MoveToFront, FirstRLE and the middle buffer it fills; the
-// command's thread owns OutputBlock, Transform, SecondRLE, FileCRC, the two
-// cursors and MiddleBlock, which then names the middle buffer of the block it
-// finishes (AheadBlock names the other). A middle buffer changes hands whole,
-// once per block, through a small locked hand-over; nothing else is shared.
-// The worker neither prints nor stops: a stop it finds (read error, damaged
-// block fields, a cut run) is held with its block and carried out when the
-// command reaches that block, after everything printed and written before
-// it, exactly as with one thread. Each stop ends the worker before it closes
-// the archive or releases a stage.
-extern TBlock* AheadBlock;
-extern bool DecodingAhead;
-
-using TCommand = void (*)();
-
-// Checks the header, builds and wires the stages, loads the first chunk,
-// runs the command and releases the stages. Every failure ends the process.
-void OpenArchive(TCommand command);
-void ReleaseStages();
-
-// Block pipeline callbacks.
-void FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
-bool GetInputBit();
-std::uint8_t GetCodedByte();
-std::uint32_t GetCodedRunLength();
-void PutMiddleByte(std::uint8_t value);
-std::uint8_t GetMiddleByte();
-std::uint32_t GetMiddleCount();
-void PutOutputByte(std::uint8_t value);
-void DecodeNextBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
-
-// Stops; none of them returns. Each calls OnStop first, when set: the
-// running command's clean-up (the extraction removes its unfinished file).
-extern void (*OnStop)();
-std::int32_t ReadOrStop(platform::FileHandle file, void* buffer, std::uint32_t count);
-[[noreturn]] void FatalStop(std::uint8_t status);
-[[noreturn]] void BlockCRCStop(std::uint32_t stored, std::uint32_t computed);
-
-// Directory of the decoded stream.
+// One archived file's record in the decoded stream.
 struct DirectoryEntry {
     std::uint8_t NameLength = 0;
     std::uint32_t Size = 0;
@@ -97,46 +46,143 @@ struct DirectoryEntry {
     std::string Name;
 };
 
-void PullDecodedBlock();
-bool MoreBlocksPending();
-bool ReadEntryHeader(DirectoryEntry& entry);
 // The part of a stored name after its last backslash or colon.
 std::string_view DisplayName(std::string_view name);
-// Bytes of OutputBlock not yet read.
-std::uint32_t UnreadOutputBytes();
 
-// Consumes size content bytes of the decoded stream, handing each run that
-// lies in one decoded block to sink(const uint8_t*, uint32_t) before the
-// position moves past it. A header that ended exactly at a block's end gives
-// an empty first run.
-template <typename Sink>
-void ConsumeContent(std::uint32_t size, Sink&& sink)
-{
-    std::uint32_t due = size;
-    while (due > 0) {
-        const std::uint32_t available = OutputBlock->UnreadBytes();
-        const std::uint32_t chunk = available < due ? available : due;
-        sink(OutputBlock->Data + OutputBlock->NextBytePosition(), chunk);
-        OutputBlock->SkipBytes(chunk);
-        due -= chunk;
-        if (due > 0)
+class TArchiveReader {
+public:
+    // Takes over the archive, open for reading (InvalidFile gives the read
+    // error of the first read).
+    explicit TArchiveReader(platform::FileHandle archive);
+    // Ends the worker, releases the stages, closes the archive.
+    ~TArchiveReader();
+    TArchiveReader(const TArchiveReader&) = delete;
+    TArchiveReader& operator=(const TArchiveReader&) = delete;
+
+    // Checks the header, builds and wires the stages, loads the first chunk
+    // and runs command(*this). A stop is thrown as a TArchiveStop.
+    template <typename Command>
+    void OpenArchive(Command&& command)
+    {
+        const TDecodingSlot decoding(this);
+        SetUp();
+        command(*this);
+        FinishCommand();
+    }
+
+    platform::FileHandle ArchiveHandle;
+    std::uint32_t BlockSize = 0;
+
+    // DecoderStages, released in this order by ReleaseStages.
+    TStage<TBlock> InputBlock;
+    TStage<TBlock> OutputBlock;
+    TStage<TBlock> MiddleBlock;
+    TStage<Tmsmtf> MoveToFront;
+    TStage<TCRC> FileCRC;
+    TStage<TBWTransform> Transform;
+    TStage<TRLE> FirstRLE;
+    TStage<THuffmanTree> SymbolTree;
+    TStage<THuffmanTree> RunTree;
+    TStage<THuffmanTree> RunExtensionTree;
+    TStage<TRLE> SecondRLE;
+    // The second middle buffer while decoding ahead.
+    TStage<TBlock> AheadBlock;
+
+    // A read of the archive; a failed read or a read of nothing is the read
+    // error stop.
+    std::int32_t ReadOrStop(void* buffer, std::uint32_t count);
+
+    // InputBlock's fill and OutputBlock's: they reach the reader decoding on
+    // their thread through its slot.
+    static void FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
+    static void DecodeNextBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
+
+    // True while a worker decodes ahead.
+    bool DecodingAhead() const { return Ahead.Running; }
+
+    // Directory of the decoded stream.
+    void PullDecodedBlock();
+    bool MoreBlocksPending() const;
+    bool ReadEntryHeader(DirectoryEntry& entry);
+    // Bytes of OutputBlock not yet read.
+    std::uint32_t UnreadOutputBytes() const { return OutputBlock->UnreadBytes(); }
+
+    // Consumes size content bytes of the decoded stream, handing each run
+    // that lies in one decoded block to sink(const uint8_t*, uint32_t) before
+    // the position moves past it. A header that ended exactly at a block's
+    // end gives an empty first run.
+    template <typename Sink>
+    void ConsumeContent(std::uint32_t size, Sink&& sink)
+    {
+        std::uint32_t due = size;
+        while (due > 0) {
+            const std::uint32_t available = OutputBlock->UnreadBytes();
+            const std::uint32_t chunk = available < due ? available : due;
+            sink(OutputBlock->Data + OutputBlock->NextBytePosition(), chunk);
+            OutputBlock->SkipBytes(chunk);
+            due -= chunk;
+            if (due > 0)
+                PullDecodedBlock();
+        }
+    }
+
+    // The directory walk of every command: handle(entry) must consume the
+    // entry's content. Ends at the end mark, or when a record ends exactly
+    // at the end of a block and no more blocks are pending.
+    template <typename Handler>
+    void WalkDirectory(Handler&& handle)
+    {
+        DirectoryEntry entry;
+        while (MoreBlocksPending()) {
             PullDecodedBlock();
+            do {
+                if (!ReadEntryHeader(entry))
+                    return;
+                handle(entry);
+            } while (UnreadOutputBytes() > 0);
+        }
     }
-}
 
-// The directory walk of both commands: handle(entry) must consume the
-// entry's content. Ends at the end mark, or when a record ends exactly at
-// the end of a block and no more blocks are pending.
-template <typename Handler>
-void WalkDirectory(Handler&& handle)
-{
-    DirectoryEntry entry;
-    while (MoreBlocksPending()) {
-        PullDecodedBlock();
-        do {
-            if (!ReadEntryHeader(entry))
-                return;
-            handle(entry);
-        } while (UnreadOutputBytes() > 0);
-    }
-}
+private:
+    // The reader whose stages the callbacks on this thread serve. The stage
+    // callbacks are plain procedures without a context argument, so this
+    // slot, one per thread, is how they find their reader; set for as long
+    // as the reader decodes on the thread (the command's and the worker).
+    static thread_local TArchiveReader* Decoding;
+    struct TDecodingSlot {
+        explicit TDecodingSlot(TArchiveReader* reader) : Saved(Decoding) { Decoding = reader; }
+        ~TDecodingSlot() { Decoding = Saved; }
+        TDecodingSlot(const TDecodingSlot&) = delete;
+        TDecodingSlot& operator=(const TDecodingSlot&) = delete;
+        TArchiveReader* Saved;
+    };
+
+    // Header and set-up.
+    void SetUp();
+    void FinishCommand();
+    void CheckHeader();
+    void ReadHeaderField(void* field, std::uint32_t size);
+    std::uint32_t ReadArchive(std::uint8_t* buffer, std::uint32_t count);
+    std::int64_t ReadOn(std::uint8_t* buffer, std::uint32_t done, std::uint32_t count);
+    void BuildStages();
+    void WireStages();
+    void ReleaseStages();
+
+    // Block pipeline.
+    template <bool OnWorker>
+    void DecodeFirstPhase(TFirstPhase& phase);
+    void FinishBlock(const TFirstPhase& phase);
+    std::uint32_t GetCodedRunLength();
+    [[noreturn]] void DamagedBlockStop(std::uint32_t storedCRC);
+    [[noreturn]] void DamagedBlockStopCleared(std::uint32_t storedCRC);
+
+    // Decoding ahead.
+    void StartDecodingAhead();
+    void StopDecodingAhead();
+    void DecodeAheadOnWorker();
+    void FinishBlockDecodedAhead();
+    static void FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
+
+    TDecodeAhead Ahead;
+    TStageTimes Times;
+};

@@ -9,20 +9,7 @@
 #include "ConsoleLayout.h"
 #include "Commands.h"
 
-std::string TargetFolder;
-std::uint32_t FailedRecords = 0;
-
 namespace {
-
-// The temporary file of the record being written.
-platform::FileHandle PendingFile = platform::InvalidFile;
-
-// A stop, an error leaving the extraction: the unfinished file goes.
-void DiscardPendingFile()
-{
-    platform::DiscardFile(PendingFile);
-    PendingFile = platform::InvalidFile;
-}
 
 // Only a plain name inside the target folder is created: a slash, a
 // parent or current folder, an empty name, a zero byte or a device name
@@ -34,20 +21,29 @@ bool IsSafeFileName(std::string_view name)
            !platform::IsReservedFileName(name);
 }
 
-void ExtractEntry(const DirectoryEntry& entry)
+}  // namespace
+
+// A stop, an error leaving the extraction: the unfinished file goes.
+void TExtraction::DiscardPendingFile()
+{
+    platform::DiscardFile(PendingFile);
+    PendingFile = platform::InvalidFile;
+}
+
+void TExtraction::ExtractEntry(TArchiveReader& reader, const DirectoryEntry& entry)
 {
     const std::string_view name = DisplayName(entry.Name);
     std::string path;
     if (IsSafeFileName(name)) {
         path = TargetFolder + platform::NativeFileName(name);
         // The archive being read is never replaced, however it is named.
-        if (!platform::IsSameFile(ArchiveHandle, path))
+        if (!platform::IsSameFile(reader.ArchiveHandle, path))
             PendingFile = platform::CreateTemporaryFile(TargetFolder);
     }
     Print(PadRight(ShownName(name), layout::NameColumn) + " ..");
 
     std::int32_t WriteResult = PendingFile == platform::InvalidFile ? -1 : 0;
-    ConsumeContent(entry.Size, [&WriteResult](const std::uint8_t* bytes, std::uint32_t count) {
+    reader.ConsumeContent(entry.Size, [this, &WriteResult](const std::uint8_t* bytes, std::uint32_t count) {
         Print(".");
         if (WriteResult >= 0)
             WriteResult = platform::Write(PendingFile, bytes, count);
@@ -69,23 +65,11 @@ void ExtractEntry(const DirectoryEntry& entry)
     }
 }
 
-}  // namespace
-
-void ExtractArchive()
+void TExtraction::ExtractArchive(TArchiveReader& reader)
 {
-    FailedRecords = 0;
-    PrintLine("Blockgroesse: " + std::to_string(BlockSize) + " Bytes");
+    PrintLine("Blockgroesse: " + std::to_string(reader.BlockSize) + " Bytes");
     PrintLine();
     // A missing folder is made; if that fails, every record fails.
     platform::CreateFolders(TargetFolder);
-    OnStop = DiscardPendingFile;
-    try {
-        WalkDirectory(ExtractEntry);
-    } catch (...) {
-        // Out of memory: the process ends, and so does the unfinished file.
-        DiscardPendingFile();
-        OnStop = nullptr;
-        throw;
-    }
-    OnStop = nullptr;
+    reader.WalkDirectory([this, &reader](const DirectoryEntry& entry) { ExtractEntry(reader, entry); });
 }

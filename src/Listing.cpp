@@ -41,24 +41,25 @@ std::string Field(const std::string& text)
 
 }  // namespace
 
-void ListArchive()
+void ListArchive(TArchiveReader& reader)
 {
     std::uint8_t RowCount = layout::ListingHeadingLines;
-    PrintLine("Blockgroesse: " + std::to_string(BlockSize) + " Bytes");
+    PrintLine("Blockgroesse: " + std::to_string(reader.BlockSize) + " Bytes");
     PrintLine();
     PrintLine(PadRight("Dateiname", layout::NameColumn) + " Datum     " + " Zeit    " + "  Groesse" + "   CRC32 ");
     PrintLine();
 
-    WalkDirectory([&RowCount](const DirectoryEntry& entry) {
+    TCRC& fileCRC = *reader.FileCRC;
+    reader.WalkDirectory([&reader, &fileCRC, &RowCount](const DirectoryEntry& entry) {
         Print(PadRight(ShownName(DisplayName(entry.Name)), layout::NameColumn));
         ++RowCount;
         Print(Field(DateTimeText(entry.DateTime)));
         Print(Field(RightAligned(entry.Size, 8)));
-        FileCRC->Reset();
-        ConsumeContent(entry.Size, [](const std::uint8_t* bytes, std::uint32_t count) {
-            FileCRC->UpdateRange(bytes, count);
+        fileCRC.Reset();
+        reader.ConsumeContent(entry.Size, [&fileCRC](const std::uint8_t* bytes, std::uint32_t count) {
+            fileCRC.UpdateRange(bytes, count);
         });
-        PrintLine(Field(CrcToHex(FileCRC->Value())));
+        PrintLine(Field(CrcToHex(fileCRC.Value())));
         if (RowCount >= layout::ScreenLines) {
             // A page ends in a prompt only for someone who can answer it.
             if (CanWaitForEnter()) {

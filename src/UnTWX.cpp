@@ -83,6 +83,35 @@ bool EndsWithSeparator(const std::string& folder)
     return last == platform::PathSeparator() || last == '/';
 }
 
+// A stop of the archive reader: its lines and, but after a wrong signature,
+// the closing pause.
+int ReportStop(const TArchiveStop& stop)
+{
+    const TStopText& text = stop.Text();
+    if (text.Before != nullptr)
+        PrintLine(text.Before);
+    PrintLine(stop.Line());
+    if (text.Pauses)
+        ClosingPause();
+    return ExitCode::Stopped;
+}
+
+// Reads the archive at path with command(reader); false after a stop, which
+// has been reported. The reader, and with it the archive, is closed before
+// this returns.
+template <typename Command>
+bool ReadArchiveAt(const std::string& path, Command&& command, int& exitCode)
+{
+    try {
+        TArchiveReader reader(platform::OpenForReading(path));
+        reader.OpenArchive(command);
+    } catch (const TArchiveStop& stop) {
+        exitCode = ReportStop(stop);
+        return false;
+    }
+    return true;
+}
+
 int MissingParameters(const std::string& title)
 {
     PrintHeading(title);
@@ -93,17 +122,17 @@ int MissingParameters(const std::string& title)
 
 }  // namespace
 
-void OutOfMemoryStop()
+int OutOfMemoryStop()
 {
-    // The stages give their memory back first, so that the line can be written.
-    ReleaseStages();
+    // The stages have given their memory back on the way here, so the line
+    // can be written.
     try {
         PrintLine("Nicht genug Arbeitsspeicher - Programm wird beendet...");
     } catch (const std::bad_alloc&) {
         // Not even the line fits; the exit code still tells.
     }
     ClosingPause();
-    platform::EndProcess(ExitCode::OutOfMemory);
+    return ExitCode::OutOfMemory;
 }
 
 int RunUnTWX(const std::vector<std::string>& arguments)
@@ -118,9 +147,9 @@ int RunUnTWX(const std::vector<std::string>& arguments)
     if (command == "-i") {
         if (arguments.size() < 2)
             return MissingParameters(EditionTitleLine());
-        ArchiveHandle = platform::OpenForReading(arguments[1]);
-        OpenArchive(ListArchive);
-        platform::Close(ArchiveHandle);
+        int exitCode = ExitCode::Success;
+        if (!ReadArchiveAt(arguments[1], ListArchive, exitCode))
+            return exitCode;
         ClosingPause();
         return ExitCode::Success;
     }
@@ -128,22 +157,24 @@ int RunUnTWX(const std::vector<std::string>& arguments)
     if (command == "-e") {
         if (arguments.size() < 3)
             return MissingParameters(TitleLine());
-        TargetFolder = arguments[2];
-        if (!EndsWithSeparator(TargetFolder))
-            TargetFolder += platform::PathSeparator();
+        std::string folder = arguments[2];
+        if (!EndsWithSeparator(folder))
+            folder += platform::PathSeparator();
         Print("enpacke das Archiv ");
         PrintNative(arguments[1]);
         Print(" nach ");
-        PrintNative(TargetFolder);
+        PrintNative(folder);
         PrintLine();
         PrintLine();
-        ArchiveHandle = platform::OpenForReading(arguments[1]);
-        OpenArchive(ExtractArchive);
-        platform::Close(ArchiveHandle);
+        TExtraction extraction(std::move(folder));
+        int exitCode = ExitCode::Success;
+        if (!ReadArchiveAt(
+                arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }, exitCode))
+            return exitCode;
         PrintLine();
         PrintLine("-done");
         ClosingPause();
-        return FailedRecords == 0 ? ExitCode::Success : ExitCode::SomeFilesFailed;
+        return extraction.FailedRecords == 0 ? ExitCode::Success : ExitCode::SomeFilesFailed;
     }
 
     PrintHeading(TitleLine());

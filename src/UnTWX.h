@@ -1,4 +1,5 @@
-// The front end: command line, screens, dispatch, closing pause.
+// The front end: command line, screens, dispatch, the report of a stop and
+// the closing pause. Only the front end ends the process.
 #pragma once
 
 #include <string>
@@ -7,8 +8,8 @@
 #include "ExitCodes.h"
 
 // Runs the program on its arguments (without the program name) and returns
-// the exit code; a stop ends the process through platform::EndProcess instead.
+// the exit code: every ending, stops included, comes back here.
 int RunUnTWX(const std::vector<std::string>& arguments);
 
-// Ends the process after a failed allocation: one line, the pause, exit code 8.
-[[noreturn]] void OutOfMemoryStop();
+// After a failed allocation: one line, the pause; returns exit code 8.
+int OutOfMemoryStop();

@@ -5,10 +5,12 @@
 
 int main(int argc, char** argv)
 {
+    int exitCode;
     try {
         platform::StartUp();
-        platform::EndProcess(RunUnTWX(platform::Arguments(argc, argv)));
+        exitCode = RunUnTWX(platform::Arguments(argc, argv));
     } catch (const std::bad_alloc&) {
-        OutOfMemoryStop();
+        exitCode = OutOfMemoryStop();
     }
+    platform::EndProcess(exitCode);
 }

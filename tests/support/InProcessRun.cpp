@@ -5,11 +5,7 @@
 RunOutcome RunInProcess(const std::vector<std::string>& arguments)
 {
     RunOutcome outcome;
-    try {
-        outcome.exitCode = RunUnTWX(arguments);
-    } catch (const platform::memory::ProcessEnded& ended) {
-        outcome.exitCode = ended.exitCode;
-    }
+    outcome.exitCode = RunUnTWX(arguments);
     outcome.output = platform::memory::Current().output;
     return outcome;
 }

@@ -1,6 +1,6 @@
 // Controls of the in-memory platform used by in-process tests and the fuzzer:
 // the archive comes from a byte buffer, created files stay in memory, pauses
-// are only counted, and ending the process throws ProcessEnded. The file
+// are only counted; the process is never ended (only main does that). The file
 // calls may come from the reader's second thread; the rest from one thread.
 #pragma once
 
@@ -11,10 +11,6 @@
 #include <vector>
 
 namespace platform::memory {
-
-struct ProcessEnded {
-    int exitCode;
-};
 
 struct StoredFile {
     std::vector<std::uint8_t> content;

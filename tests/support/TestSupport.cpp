@@ -26,33 +26,17 @@ bool IsUpperHex(std::string_view text)
     return text.find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
 }
 
-bool IsStatusStop(std::string_view line)
+// A line that the pattern of a stop's line, its "%s" each standing for
+// eight upper-case hexadecimal digits, gives.
+bool MatchesStopLine(std::string_view line, std::string_view pattern)
 {
-    constexpr std::string_view Head = "Fehler ";
-    constexpr std::string_view Tail = " aufgetreten - Programm wird beendet...";
-    if (line.size() <= Head.size() + Tail.size() || !line.starts_with(Head) || !line.ends_with(Tail))
-        return false;
-    const std::string_view digits = line.substr(Head.size(), line.size() - Head.size() - Tail.size());
-    if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0'))
-        return false;
-    unsigned value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9')
+    for (std::size_t at; (at = pattern.find("%s")) != std::string_view::npos;) {
+        if (line.substr(0, at) != pattern.substr(0, at) || line.size() < at + 8 || !IsUpperHex(line.substr(at, 8)))
             return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
+        line.remove_prefix(at + 8);
+        pattern.remove_prefix(at + 2);
     }
-    return value >= 1 && value <= 255;
-}
-
-// BlockCRCFehler! (is:XXXXXXXX should:YYYYYYYY) - Abbruch, Datei zerstoert!
-bool IsBlockCrcStop(std::string_view text)
-{
-    constexpr std::string_view Head = "BlockCRCFehler! (is:";
-    constexpr std::string_view Middle = " should:";
-    constexpr std::string_view Tail = ") - Abbruch, Datei zerstoert!";
-    return text.size() == Head.size() + 8 + Middle.size() + 8 + Tail.size() && text.starts_with(Head) &&
-           IsUpperHex(text.substr(Head.size(), 8)) && text.substr(Head.size() + 8, Middle.size()) == Middle &&
-           IsUpperHex(text.substr(Head.size() + 8 + Middle.size(), 8)) && text.ends_with(Tail);
+    return line == pattern;
 }
 
 }  // namespace
@@ -148,24 +132,16 @@ std::string_view LastLine(std::string_view output)
 
 StopLine FindStop(std::string_view output)
 {
-    static constexpr std::pair<std::string_view, StopKind> WholeLines[] = {
-        {"Lesefehler! - Disk/Datei zerstoert?", StopKind::ReadError},
-        {"Signatur der Datei besch\xE4"
-         "digt - falsches Format?",
-         StopKind::BadSignature},
-        {"Header CRC ungueltig - Datei zerstoert?", StopKind::BadHeaderCrc},
-        {"Dateiversion ungeeignet - bitte entsprechende Software suchen...", StopKind::OtherVersion},
-        {"Blockeinstiegspunkt kann nicht gefunden werden...", StopKind::NoBlockMark},
-        {"ungueltige Blockgroesse...", StopKind::BadBlockSize},
-    };
     const std::string_view line = LastLine(output);
-    for (const auto& [text, kind] : WholeLines)
-        if (line == text)
-            return {kind, line};
-    if (IsStatusStop(line))
-        return {StopKind::StageError, line};
-    const std::size_t crcStop = line.rfind("BlockCRCFehler! ");
-    if (crcStop != std::string_view::npos && IsBlockCrcStop(line.substr(crcStop)))
-        return {StopKind::BlockCrc, line.substr(crcStop)};
+    for (const TStopText& stop : StopTexts) {
+        if (MatchesStopLine(line, stop.Line))
+            return {true, stop.Kind, line};
+        // The block CRC stop can come while a row is being written.
+        const std::string_view head = stop.Line.substr(0, stop.Line.find("%s"));
+        const std::size_t within = line.rfind(head);
+        if (stop.Kind == StopKind::BlockCrc && within != std::string_view::npos &&
+            MatchesStopLine(line.substr(within), stop.Line))
+            return {true, stop.Kind, line.substr(within)};
+    }
     return {};
 }

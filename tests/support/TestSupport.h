@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ArchiveStops.h"
 #include "ArchiveWriter.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -38,21 +39,10 @@ std::string Padded(std::string_view text, std::size_t width);
 // The number's digits after blanks up to width.
 std::string RightAligned(std::uint64_t value, std::size_t width);
 
-// The program's stops, told apart by their message.
-enum class StopKind {
-    None,
-    ReadError,
-    BadSignature,
-    BadHeaderCrc,
-    OtherVersion,
-    NoBlockMark,
-    BadBlockSize,
-    BlockCrc,
-    StageError,
-};
-
+// A stop of the program, found by its line in the program's table.
 struct StopLine {
-    StopKind kind = StopKind::None;
+    bool found = false;
+    StopKind kind = StopKind::ReadError;
     std::string_view text;  // the stop message, within the output
 };
 

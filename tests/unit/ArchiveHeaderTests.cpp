@@ -1,6 +1,8 @@
 // Header checks of "-i": their order, their messages, the pause and the exit code.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "ArchiveReader.h"
 #include "ArchiveWriter.h"
 #include "Console.h"
@@ -25,25 +27,9 @@ void ExpectStop(const RunOutcome& run, const std::string& output, bool paused = 
     EXPECT_EQ(Current().openHandles, 0) << "the archive is closed";
 }
 
-void ExpectStagesReleased()
-{
-    EXPECT_EQ(InputBlock, nullptr);
-    EXPECT_EQ(OutputBlock, nullptr);
-    EXPECT_EQ(MiddleBlock, nullptr);
-    EXPECT_EQ(Transform, nullptr);
-    EXPECT_EQ(SymbolTree, nullptr);
-    EXPECT_EQ(RunTree, nullptr);
-    EXPECT_EQ(RunExtensionTree, nullptr);
-    EXPECT_EQ(MoveToFront, nullptr);
-    EXPECT_EQ(FirstRLE, nullptr);
-    EXPECT_EQ(SecondRLE, nullptr);
-    EXPECT_EQ(FileCRC, nullptr);
-}
-
 TEST(ArchiveHeader, EmptyFileIsAReadError)
 {
     ExpectStop(ListInMemory({}), ReadError);
-    EXPECT_FALSE(StagesBuilt);
 }
 
 TEST(ArchiveHeader, MissingFileIsAReadError)
@@ -119,7 +105,6 @@ TEST(ArchiveHeader, BlockSizeCodeOutsideOneToSixtyFourIsRejected)
         auto archive = Header();
         archive[16] = code;
         ExpectStop(ListInMemory(archive), CrLfLines({"ungueltige Blockgroesse..."}));
-        EXPECT_FALSE(StagesBuilt);
     }
 }
 
@@ -133,43 +118,59 @@ TEST(ArchiveHeader, AnyHeaderWordAndBothEndCodesAreAccepted)
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_TRUE(run.output.starts_with(std::string("Blockgroesse: ") + size + " Bytes\r\n\r\nDateiname"))
             << run.output;
-        EXPECT_EQ(HeaderWord, word);
-        ExpectStagesReleased();
+        EXPECT_EQ(Current().openHandles, 0);
     }
 }
 
-TEST(ArchiveHeader, ValidHeaderAloneBuildsThenReleasesEveryStage)
-{
-    ExpectStop(ListInMemory(Header()), ReadError);
-    EXPECT_TRUE(StagesBuilt);
-    ExpectStagesReleased();
-}
-
-TEST(FatalStops, FatalStopNamesTheStatus)
+// Runs a reader over the archive with the command; the stop that ended it.
+template <typename Command>
+std::optional<StopKind> ReadWith(const Bytes& archive, Command&& command)
 {
     platform::memory::Reset();
-    ArchiveHandle = platform::InvalidFile;
+    Current().archives["a.twx"] = archive;
     try {
-        FatalStop(165);
-        FAIL() << "FatalStop returned";
-    } catch (const platform::memory::ProcessEnded& ended) {
-        EXPECT_EQ(ended.exitCode, 2);
+        TArchiveReader reader(platform::OpenForReading("a.twx"));
+        reader.OpenArchive(command);
+    } catch (const TArchiveStop& stop) {
+        return stop.Kind;
     }
-    EXPECT_EQ(Current().output, CrLfLines({"Fehler 165 aufgetreten - Programm wird beendet..."}));
-    EXPECT_EQ(Current().pauses, std::vector<std::uint32_t>{5000});
+    return std::nullopt;
 }
 
-TEST(FatalStops, BlockCrcStopShowsStoredThenComputed)
+TEST(ArchiveHeader, ValidHeaderAloneStopsAtTheFirstFillBeforeTheCommand)
 {
-    platform::memory::Reset();
-    StagesBuilt = false;
-    try {
-        BlockCRCStop(0x0000ABCD, 0xFFFFFFFF);
-        FAIL() << "BlockCRCStop returned";
-    } catch (const platform::memory::ProcessEnded& ended) {
-        EXPECT_EQ(ended.exitCode, 2);
-    }
-    EXPECT_EQ(Current().output, CrLfLines({"BlockCRCFehler! (is:0000ABCD should:FFFFFFFF) - Abbruch, Datei zerstoert!"}));
+    bool ran = false;
+    EXPECT_EQ(ReadWith(Header(), [&ran](TArchiveReader&) { ran = true; }), StopKind::ReadError);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(Current().openHandles, 0) << "the reader closes the archive on the way out";
+    EXPECT_EQ(Current().output, "") << "only the front end prints a stop";
+}
+
+TEST(ArchiveHeader, CommandGetsStagesOfTheBlockSize)
+{
+    WriterOptions options;
+    options.blockSizeCode = 3;
+    bool ran = false;
+    EXPECT_EQ(ReadWith(WriteArchive(std::vector<WriterRecord>{}, options),
+                       [&ran](TArchiveReader& reader) {
+                           ran = true;
+                           EXPECT_EQ(reader.BlockSize, 3 * 32768u);
+                           EXPECT_EQ(reader.InputBlock->Capacity, reader.BlockSize);
+                           EXPECT_EQ(reader.OutputBlock->Capacity, reader.BlockSize);
+                           EXPECT_EQ(reader.MiddleBlock->Capacity, reader.BlockSize);
+                           EXPECT_EQ(reader.Transform->Capacity, reader.BlockSize);
+                       }),
+              std::nullopt);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(Current().openHandles, 0);
+}
+
+TEST(ArchiveStops, BlockCrcStopShowsStoredThenComputed)
+{
+    const TArchiveStop stop{StopKind::BlockCrc, 0x0000ABCD, 0xFFFFFFFF};
+    EXPECT_EQ(stop.Line(), "BlockCRCFehler! (is:0000ABCD should:FFFFFFFF) - Abbruch, Datei zerstoert!");
+    EXPECT_EQ(FindStop(CrLfLines({"abc.txt   ..BlockCRCFehler! (is:0000ABCD should:FFFFFFFF) - Abbruch, Datei zerstoert!"})).kind,
+              StopKind::BlockCrc);
 }
 
 TEST(PadRight, FillsShortTextsAndKeepsLongOnesWhole)

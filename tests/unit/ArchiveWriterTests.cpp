@@ -145,27 +145,28 @@ struct DecodedArchive {
     Bytes stream;                     // all decoded blocks laid end to end
     std::size_t bytesConsumed = 0;    // archive bytes the reader touched, header included
     bool stopped = false;
-    int exitCode = 0;
-    std::string console;              // everything the reader printed
+    std::string stopLine;             // the line of the stop that ended it
+    std::uint32_t blockSize = 0;      // as the reader took it from the header
 };
 
-// OpenArchive takes a plain function; the command works on these.
+// The command works on these.
 DecodedArchive Collected;
 const Bytes* ArchiveBytes = nullptr;
 std::size_t DeliveredBytes = 0;  // archive bytes handed to InputBlock so far, header included
+TBlock* Input = nullptr;          // InputBlock of the reader at work
 
 // The reader's own fill of InputBlock, counting the bytes it delivers.
 void CountingFill(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count)
 {
-    FillInputBlock(buffer, capacity, count);
+    TArchiveReader::FillInputBlock(buffer, capacity, count);
     DeliveredBytes += count;
 }
 
 // Position in the archive, in bits, of the next bit InputBlock gives out.
 std::uint64_t InputBitPosition()
 {
-    const std::uint64_t chunkStart = DeliveredBytes - InputBlock->UsedLength;
-    return (chunkStart + InputBlock->Cursor) * 8 + InputBlock->BitIndex;
+    const std::uint64_t chunkStart = DeliveredBytes - Input->UsedLength;
+    return (chunkStart + Input->Cursor) * 8 + Input->BitIndex;
 }
 
 // 32 bits least significant first from bit position `at` of the archive.
@@ -180,25 +181,27 @@ std::uint32_t LongWordAt(std::uint64_t at)
     return value;
 }
 
-void CollectDecodedBlocks()
+void CollectDecodedBlocks(TArchiveReader& reader)
 {
-    DeliveredBytes = HeaderSize + InputBlock->UsedLength;
-    InputBlock->OnFill = CountingFill;
-    while (MoreBlocksPending()) {
+    Input = reader.InputBlock.get();
+    Collected.blockSize = reader.BlockSize;
+    DeliveredBytes = HeaderSize + Input->UsedLength;
+    Input->OnFill = CountingFill;
+    while (reader.MoreBlocksPending()) {
         const std::uint64_t at = InputBitPosition();
         BlockFields fields;
         fields.length = LongWordAt(at);
         fields.primaryIndex = LongWordAt(at + 32);
         fields.crc = LongWordAt(at + 64);
         Collected.fields.push_back(fields);
-        PullDecodedBlock();
-        Collected.lengthsUsed.push_back(Transform->Length);
-        Collected.crcsComputed.push_back(OutputBlock->CRC->Value());
-        Collected.stream.insert(Collected.stream.end(), OutputBlock->Data, OutputBlock->Data + BlockSize);
+        reader.PullDecodedBlock();
+        Collected.lengthsUsed.push_back(reader.Transform->Length);
+        Collected.crcsComputed.push_back(reader.OutputBlock->CRC->Value());
+        Collected.stream.insert(Collected.stream.end(), reader.OutputBlock->Data,
+                                reader.OutputBlock->Data + reader.BlockSize);
     }
     // The byte under the cursor is the last one read if any of its bits was.
-    Collected.bytesConsumed = DeliveredBytes - InputBlock->UsedLength + InputBlock->Cursor +
-                              (InputBlock->BitIndex > 0 ? 1 : 0);
+    Collected.bytesConsumed = DeliveredBytes - Input->UsedLength + Input->Cursor + (Input->BitIndex > 0 ? 1 : 0);
 }
 
 // Runs the reader over the archive as "a.twx" on the in-memory platform and
@@ -212,17 +215,15 @@ DecodedArchive Decode(const Bytes& archive)
     Collected = DecodedArchive{};
     Collected.header.assign(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(std::min(HeaderSize, archive.size())));
     ArchiveBytes = &archive;
-    ArchiveHandle = platform::OpenForReading("a.twx");
     try {
-        OpenArchive(CollectDecodedBlocks);
-    } catch (const platform::memory::ProcessEnded& ended) {
+        TArchiveReader reader(platform::OpenForReading("a.twx"));
+        reader.OpenArchive(CollectDecodedBlocks);
+    } catch (const TArchiveStop& stop) {
         Collected.stopped = true;
-        Collected.exitCode = ended.exitCode;
+        Collected.stopLine = stop.Line();
     }
-    Collected.console = platform::memory::Current().output;
-    platform::Close(ArchiveHandle);
-    ArchiveHandle = platform::InvalidFile;
     ArchiveBytes = nullptr;
+    Input = nullptr;
     return std::move(Collected);
 }
 
@@ -245,7 +246,7 @@ std::size_t BlockCountFor(std::size_t streamLength, std::uint32_t blockSize)
 // byte and not beyond, and found in every block the fields it decoded by.
 void ExpectCleanRun(const DecodedArchive& decoded, const Bytes& archive)
 {
-    EXPECT_FALSE(decoded.stopped) << "the reader stopped:\n" << decoded.console;
+    EXPECT_FALSE(decoded.stopped) << "the reader stopped: " << decoded.stopLine;
     EXPECT_EQ(decoded.bytesConsumed, archive.size());
     ASSERT_EQ(decoded.lengthsUsed.size(), decoded.fields.size());
     for (std::size_t b = 0; b < decoded.fields.size(); ++b) {
@@ -261,7 +262,7 @@ DecodedArchive RoundTrip(const Bytes& stream, const WriterOptions& options)
     const std::uint32_t blockSize = BlockSizeOf(options);
     DecodedArchive decoded = Decode(archive);
     ExpectCleanRun(decoded, archive);
-    EXPECT_EQ(BlockSize, blockSize) << "block size taken from the header";
+    EXPECT_EQ(decoded.blockSize, blockSize) << "block size taken from the header";
     Bytes padded = stream;
     padded.resize(BlockCountFor(stream.size(), blockSize) * blockSize, 0);
     EXPECT_TRUE(decoded.stream == padded);
@@ -809,8 +810,7 @@ TEST(ArchiveWriterDamage, OverriddenFieldsAreWrittenAndTheTrueOnesReturned)
     EXPECT_TRUE(wrongCrc.stream == block) << "the good block decodes";
     EXPECT_EQ(wrongCrc.fields[1].crc, good.crc ^ 1u);
     EXPECT_TRUE(wrongCrc.stopped);
-    EXPECT_EQ(wrongCrc.exitCode, 2);
-    EXPECT_EQ(wrongCrc.console, CrLfLines({BlockCrcStopText(Hex8(good.crc ^ 1u), Hex8(good.crc))}))
+    EXPECT_EQ(wrongCrc.stopLine, BlockCrcStopText(Hex8(good.crc ^ 1u), Hex8(good.crc)))
         << "stored CRC differs from the data";
 
     ArchiveEncoder indexEncoder(WriterOptions{});
@@ -825,8 +825,8 @@ TEST(ArchiveWriterDamage, OverriddenFieldsAreWrittenAndTheTrueOnesReturned)
     EXPECT_EQ(wrongIndex.fields[1].crc, good.crc);
     EXPECT_TRUE(wrongIndex.stopped);
     const std::string stopStart = "BlockCRCFehler! (is:" + Hex8(good.crc) + " should:";
-    EXPECT_EQ(wrongIndex.console.rfind(stopStart, 0), 0u) << wrongIndex.console;
-    EXPECT_NE(wrongIndex.console, CrLfLines({BlockCrcStopText(Hex8(good.crc), Hex8(good.crc))}))
+    EXPECT_EQ(wrongIndex.stopLine.rfind(stopStart, 0), 0u) << wrongIndex.stopLine;
+    EXPECT_NE(wrongIndex.stopLine, BlockCrcStopText(Hex8(good.crc), Hex8(good.crc)))
         << "a wrong primary index garbles the block";
 
     ArchiveEncoder lengthEncoder(WriterOptions{});
@@ -841,7 +841,7 @@ TEST(ArchiveWriterDamage, OverriddenFieldsAreWrittenAndTheTrueOnesReturned)
     EXPECT_EQ(wrongLength.fields[1].primaryIndex, second.primaryIndex);
     EXPECT_EQ(wrongLength.fields[1].crc, good.crc);
     EXPECT_TRUE(wrongLength.stopped);
-    EXPECT_EQ(wrongLength.console.rfind(stopStart, 0), 0u) << wrongLength.console;
+    EXPECT_EQ(wrongLength.stopLine.rfind(stopStart, 0), 0u) << wrongLength.stopLine;
 }
 
 } // namespace

@@ -34,7 +34,6 @@ enum class Ending {
     NoBlockMark,
     BadBlockSize,
     BlockCrc,
-    StageError,
     Broken,         // anything the promise does not allow
 };
 
@@ -49,7 +48,6 @@ const char* Name(Ending ending)
     case Ending::NoBlockMark: return "block mark stop";
     case Ending::BadBlockSize: return "block size stop";
     case Ending::BlockCrc: return "block CRC stop";
-    case Ending::StageError: return "stage error stop";
     case Ending::Broken: return "BROKEN";
     }
     return "?";
@@ -65,16 +63,16 @@ struct Verdict {
 Verdict StopOf(const std::string& output)
 {
     const StopLine stop = FindStop(output);
-    switch (stop.kind) {
-    case StopKind::ReadError: return {Ending::ReadError, std::string(stop.text), {}};
-    case StopKind::BadSignature: return {Ending::BadSignature, std::string(stop.text), {}};
-    case StopKind::BadHeaderCrc: return {Ending::BadHeaderCrc, std::string(stop.text), {}};
-    case StopKind::OtherVersion: return {Ending::OtherVersion, std::string(stop.text), {}};
-    case StopKind::NoBlockMark: return {Ending::NoBlockMark, std::string(stop.text), {}};
-    case StopKind::BadBlockSize: return {Ending::BadBlockSize, std::string(stop.text), {}};
-    case StopKind::BlockCrc: return {Ending::BlockCrc, std::string(stop.text), {}};
-    case StopKind::StageError: return {Ending::StageError, std::string(stop.text), {}};
-    case StopKind::None: break;
+    if (stop.found) {
+        switch (stop.kind) {
+        case StopKind::ReadError: return {Ending::ReadError, std::string(stop.text), {}};
+        case StopKind::BadSignature: return {Ending::BadSignature, std::string(stop.text), {}};
+        case StopKind::BadHeaderCrc: return {Ending::BadHeaderCrc, std::string(stop.text), {}};
+        case StopKind::OtherVersion: return {Ending::OtherVersion, std::string(stop.text), {}};
+        case StopKind::NoBlockMark: return {Ending::NoBlockMark, std::string(stop.text), {}};
+        case StopKind::BadBlockSize: return {Ending::BadBlockSize, std::string(stop.text), {}};
+        case StopKind::BlockCrc: return {Ending::BlockCrc, std::string(stop.text), {}};
+        }
     }
     const std::string line(LastLine(output));
     return {Ending::Broken, line, "exit code 2 without a stop line; last line: '" + line + "'"};

@@ -6,9 +6,11 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ArchiveReader.h"
+#include "Commands.h"
 #include "ArchiveWriter.h"
 #include "InProcessRun.h"
 
@@ -47,65 +49,61 @@ Bytes CutInThirdBlock()
     return Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(thirdStarts + 8));
 }
 
-// Runs OpenArchive over the archive on the memory platform with a command of
-// the test's; true when a stop ended the run (exit code in stopCode).
-bool RunCommand(const Bytes& archive, unsigned processors, TCommand command, int& stopCode)
+// Runs a reader over the archive on the memory platform with a command of
+// the test's; true when a stop ended the run (its kind in stop).
+template <typename Command>
+bool RunCommand(const Bytes& archive, unsigned processors, Command&& command, StopKind& stop)
 {
     platform::memory::Reset();
     Current().archives["a.twx"] = archive;
     Current().processors = processors;
-    ArchiveHandle = platform::OpenForReading("a.twx");
-    bool stopped = false;
     try {
-        OpenArchive(command);
-        platform::Close(ArchiveHandle);
-    } catch (const platform::memory::ProcessEnded& ended) {
-        stopped = true;
-        stopCode = ended.exitCode;
+        TArchiveReader reader(platform::OpenForReading("a.twx"));
+        reader.OpenArchive(command);
+    } catch (const TArchiveStop& stopped) {
+        stop = stopped.Kind;
+        return true;
     }
-    ArchiveHandle = platform::InvalidFile;
-    return stopped;
+    return false;
 }
 
 struct Probe {
     bool decodingAhead = false;
     bool aheadBlockBuilt = false;
     bool workerMetTheEnd = false;
-    std::string outputBeforeThirdBlock;
-    std::size_t pausesBeforeThirdBlock = 0;
+    bool secondPulled = false;
     bool returned = false;
 };
 Probe Seen;
 
-void ProbeAndWalk()
+void ProbeAndWalk(TArchiveReader& reader)
 {
-    Seen.decodingAhead = DecodingAhead;
-    Seen.aheadBlockBuilt = AheadBlock != nullptr;
-    while (MoreBlocksPending())
-        PullDecodedBlock();
+    Seen.decodingAhead = reader.DecodingAhead();
+    Seen.aheadBlockBuilt = reader.AheadBlock != nullptr;
+    while (reader.MoreBlocksPending())
+        reader.PullDecodedBlock();
     Seen.returned = true;
 }
 
-void PullThreeBlocksAfterTheWorkerMetTheEnd()
+void PullThreeBlocksAfterTheWorkerMetTheEnd(TArchiveReader& reader)
 {
-    PullDecodedBlock();
+    reader.PullDecodedBlock();
     // The worker goes on with the second block and the third, and meets the
     // end of the archive in the third, while the command holds the first.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (platform::memory::ReadsAtEnd() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Seen.workerMetTheEnd = platform::memory::ReadsAtEnd() > 0;
-    PullDecodedBlock();
-    Seen.outputBeforeThirdBlock = Current().output;
-    Seen.pausesBeforeThirdBlock = Current().pauses.size();
-    PullDecodedBlock();
+    reader.PullDecodedBlock();
+    Seen.secondPulled = true;
+    reader.PullDecodedBlock();
     Seen.returned = true;
 }
 
-void PullOneBlockAndFail()
+void PullOneBlockAndFail(TArchiveReader& reader)
 {
-    PullDecodedBlock();
-    Seen.decodingAhead = DecodingAhead;
+    reader.PullDecodedBlock();
+    Seen.decodingAhead = reader.DecodingAhead();
     throw std::runtime_error("command failed");
 }
 
@@ -116,13 +114,11 @@ TEST(DecodeAhead, SecondThreadOnlyWhenTheProcessMayUseTwoProcessors)
     const Bytes archive = ThreeBlockArchive();
     for (unsigned processors : {1u, 2u, 8u}) {
         Seen = Probe{};
-        int code = -1;
-        EXPECT_FALSE(RunCommand(archive, processors, ProbeAndWalk, code)) << processors;
+        StopKind stop{};
+        EXPECT_FALSE(RunCommand(archive, processors, ProbeAndWalk, stop)) << processors;
         EXPECT_TRUE(Seen.returned) << processors;
         EXPECT_EQ(Seen.decodingAhead, processors > 1) << processors;
         EXPECT_EQ(Seen.aheadBlockBuilt, processors > 1) << processors;
-        EXPECT_FALSE(DecodingAhead) << "the worker ends with the command";
-        EXPECT_EQ(AheadBlock, nullptr) << "the second middle buffer is released with the stages";
         EXPECT_EQ(Current().openHandles, 0);
     }
 }
@@ -132,20 +128,14 @@ TEST(DecodeAhead, ReadErrorFoundAheadStopsOnlyWhenTheCommandReachesItsBlock)
     const Bytes archive = CutInThirdBlock();
     ASSERT_LT(archive.size(), BlockSizeUnit) << "one fill holds the whole cut archive";
     Seen = Probe{};
-    int code = -1;
-    EXPECT_TRUE(RunCommand(archive, 2, PullThreeBlocksAfterTheWorkerMetTheEnd, code));
-    EXPECT_EQ(code, 2);
+    StopKind stop{};
+    EXPECT_TRUE(RunCommand(archive, 2, PullThreeBlocksAfterTheWorkerMetTheEnd, stop));
+    EXPECT_EQ(stop, StopKind::ReadError);
     ASSERT_TRUE(Seen.workerMetTheEnd);
-    EXPECT_EQ(Seen.outputBeforeThirdBlock, "") << "nothing of the stop before its block";
-    EXPECT_EQ(Seen.pausesBeforeThirdBlock, 0u);
-    EXPECT_FALSE(Seen.returned);
-    EXPECT_EQ(Current().output, CrLfLines({"", "Lesefehler! - Disk/Datei zerstoert?"}));
-    EXPECT_EQ(Current().pauses, std::vector<std::uint32_t>{5000});
+    EXPECT_TRUE(Seen.secondPulled) << "the blocks before the one cut are delivered";
+    EXPECT_FALSE(Seen.returned) << "the stop comes with the third block, not before";
+    EXPECT_EQ(Current().output, "") << "only the front end prints a stop";
     EXPECT_EQ(Current().openHandles, 0) << "the archive is closed";
-    EXPECT_EQ(InputBlock, nullptr);
-    EXPECT_EQ(MiddleBlock, nullptr);
-    EXPECT_EQ(AheadBlock, nullptr);
-    EXPECT_FALSE(DecodingAhead);
 }
 
 TEST(DecodeAhead, ListingAndExtractionOfACutArchiveShowTheRowsBeforeTheStop)
@@ -167,17 +157,76 @@ TEST(DecodeAhead, CommandEndingByAnExceptionEndsTheWorkerFirst)
 {
     const Bytes archive = ThreeBlockArchive();
     Seen = Probe{};
-    platform::memory::Reset();
-    Current().archives["a.twx"] = archive;
-    ArchiveHandle = platform::OpenForReading("a.twx");
-    EXPECT_THROW(OpenArchive(PullOneBlockAndFail), std::runtime_error);
+    StopKind stop{};
+    EXPECT_THROW(RunCommand(archive, 2, PullOneBlockAndFail, stop), std::runtime_error);
     EXPECT_TRUE(Seen.decodingAhead);
-    EXPECT_FALSE(DecodingAhead);
-    ReleaseStages();
-    platform::Close(ArchiveHandle);
-    ArchiveHandle = platform::InvalidFile;
+    EXPECT_EQ(Current().openHandles, 0) << "the reader closes the archive on the way out";
 
     // A worker left running would end the next run.
     const RunOutcome listing = ListInMemory(archive);
     EXPECT_EQ(listing.exitCode, 0) << listing.output;
 }
+
+namespace {
+
+// Lists the archive at path with a reader of its own, as the front end does:
+// the console text it adds and the stop that ended it, if any.
+struct Listed {
+    std::string output;
+    bool stopped = false;
+    StopKind stop{};
+};
+
+Listed ListWithReader(const std::string& path)
+{
+    const std::size_t before = Current().output.size();
+    Listed listed;
+    try {
+        TArchiveReader reader(platform::OpenForReading(path));
+        reader.OpenArchive(ListArchive);
+    } catch (const TArchiveStop& stop) {
+        listed.stopped = true;
+        listed.stop = stop.Kind;
+    }
+    listed.output = Current().output.substr(before);
+    return listed;
+}
+
+// The three-block archive with one bit of its second block's token stream flipped.
+Bytes DamagedInSecondBlock()
+{
+    Bytes archive = ThreeBlockArchive();
+    archive[archive.size() / 2] ^= 0x10;
+    return archive;
+}
+
+class ReaderPerArchive : public testing::TestWithParam<std::tuple<unsigned, int>> {};
+
+TEST_P(ReaderPerArchive, ASecondArchiveAfterAStoppedOneReadsAsInARunOfItsOwn)
+{
+    const auto [processors, damage] = GetParam();
+    const Bytes first = damage == 0 ? CutInThirdBlock() : DamagedInSecondBlock();
+    const Bytes second = ThreeBlockArchive();
+    const RunOutcome firstAlone = ListInMemory(first, {}, processors);
+    const RunOutcome secondAlone = ListInMemory(second, {}, processors);
+    ASSERT_EQ(firstAlone.exitCode, 2);
+    ASSERT_EQ(secondAlone.exitCode, 0);
+
+    platform::memory::Reset();
+    Current().archives["first.twx"] = first;
+    Current().archives["second.twx"] = second;
+    Current().processors = processors;
+    const Listed one = ListWithReader("first.twx");
+    const Listed two = ListWithReader("second.twx");
+    EXPECT_TRUE(one.stopped);
+    EXPECT_EQ(one.stop, FindStop(firstAlone.output).kind);
+    EXPECT_TRUE(firstAlone.output.starts_with(one.output)) << "the rows before the stop, as in a run of its own";
+    EXPECT_FALSE(two.stopped);
+    EXPECT_EQ(two.output, secondAlone.output);
+    EXPECT_EQ(Current().openHandles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneAndTwoThreads, ReaderPerArchive,
+                         testing::Combine(testing::Values(1u, 2u), testing::Values(0, 1)));
+
+}  // namespace

@@ -466,23 +466,6 @@ TEST_F(MemoryPlatform, ReadInputLineConsumesOneLineAtATime) {
     EXPECT_EQ(state().standardInput, "");
 }
 
-TEST_F(MemoryPlatform, ConsoleAndPausesAreRecorded) {
-    platform::WriteText("ab\xE4\r\n");
-    platform::WriteNative("c");
-    platform::Pause(5000);
-    EXPECT_EQ(state().output, "ab\xE4\r\nc");
-    EXPECT_EQ(state().pauses, std::vector<std::uint32_t>{5000});
-}
-
-TEST_F(MemoryPlatform, EndProcessThrowsTheExitCode) {
-    try {
-        platform::EndProcess(1);
-        FAIL() << "EndProcess returned";
-    } catch (const platform::memory::ProcessEnded& ended) {
-        EXPECT_EQ(ended.exitCode, 1);
-    }
-}
-
 TEST_F(MemoryPlatform, ArgumentsDropProgramNameAndEmptyStrings) {
     char program[] = "untwx", command[] = "-e", empty[] = "", path[] = "a.twx";
     char* argv[] = {program, command, empty, path, nullptr};

@@ -1,0 +1,223 @@
+// The block pipeline: a block's first phase (its three fields, then the
+// trees and move-to-front through the first run-length stage, into a middle
+// buffer) and its second (inverse transform, second run-length stage, CRC
+// check, into OutputBlock), and the stops of a damaged block.
+#include <cstring>
+#ifdef UNTWX_STAGE_TIMES
+#include <cstdio>
+#endif
+
+#include "ArchiveFormat.h"
+#include "ArchiveReader.h"
+
+namespace {
+
+// The byte rules of the second stage's source, over a cursor and an
+// overrun flag of the caller's: reads stay within the block size.
+std::uint8_t MiddleByteAt(const std::uint8_t* middle, std::uint32_t blockSize, std::uint32_t& cursor, bool& overrun)
+{
+    if (cursor >= blockSize) {
+        overrun = true;
+        return 0;
+    }
+    return middle[cursor++];
+}
+
+std::uint32_t MiddleCountAt(const std::uint8_t* middle, std::uint32_t blockSize, std::uint32_t& cursor, bool& overrun)
+{
+    if (blockSize - cursor < 2) {
+        overrun = true;
+        return 0;
+    }
+    const std::uint8_t* bytes = middle + cursor;
+    cursor += 2;
+    return bytes[0] + 256u * bytes[1];
+}
+
+// copies bytes of one value at data[cursor] on.
+void PutRunAt(std::uint8_t* data, std::uint32_t& cursor, std::uint8_t value, std::uint32_t copies)
+{
+    if (copies == 1)
+        data[cursor] = value;
+    else
+        std::memset(data + cursor, value, copies);
+    cursor += copies;
+}
+
+// The trees read InputBlock's bits without a call per bit.
+std::uint32_t DecodeFrom(THuffmanTree& tree, TBlock& input)
+{
+    return tree.DecodeSymbolFrom(input);
+}
+
+}  // namespace
+
+void TArchiveReader::FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count)
+{
+    TArchiveReader& reader = *Decoding;
+    std::memset(buffer, 0, capacity);
+    count = reader.ReadArchive(buffer, capacity);
+    reader.InputBlock->Rewind();
+}
+
+std::uint32_t TArchiveReader::GetCodedRunLength()
+{
+    if (InputBlock->ReadBit() == 0)
+        return 0;
+    std::uint32_t n = (DecodeFrom(*RunTree, *InputBlock) & 15u) + 1;
+    if (n > twx::RunTreeEscape)
+        n += DecodeFrom(*RunExtensionTree, *InputBlock);
+    return n;
+}
+
+// First phase of a block: from the input bits to the transform's input in
+// phase.Middle. It touches only InputBlock, the trees, MoveToFront, FirstRLE
+// and phase.Middle. A damaged block is recorded in phase.Stop, not carried
+// out; OnWorker: decoding ahead, where a block that need not be finished is
+// left.
+template <bool OnWorker>
+void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
+{
+    Times.Start();
+    TBlockFields& block = phase.Fields;
+    block.Length = InputBlock->ReadLongWord();
+    block.PrimaryIndex = InputBlock->ReadLongWord();
+    block.StoredCRC = InputBlock->ReadLongWord();
+    phase.Stop = FirstPhaseStop::None;
+    if (block.Length > BlockSize) {
+        phase.Stop = FirstPhaseStop::DamagedBlock;
+    } else {
+        std::uint8_t* const middle = phase.Middle->Data;
+        std::uint32_t cursor = 0;
+        TBlock& input = *InputBlock;
+        THuffmanTree& symbols = *SymbolTree;
+        Tmsmtf& moveToFront = *MoveToFront;
+        // Runs stop at the stage's count, so the writes stay within Length bytes.
+        FirstRLE->DecodeWith(
+            block.Length,
+            [this, &input, &symbols, &moveToFront] {
+                if (OnWorker && Ahead.AbandonBlock())
+                    return std::uint8_t{0};
+                return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, input)));
+            },
+            [this] { return OnWorker && Ahead.AbandonBlock() ? 0u : GetCodedRunLength(); },
+            [middle, &cursor](std::uint8_t value, std::uint32_t copies) { PutRunAt(middle, cursor, value, copies); });
+        MoveToFront->RefreshPositionOf();
+        if (FirstRLE->Status == TRLE::StatusRunCut)
+            phase.Stop = FirstPhaseStop::DamagedBlock;
+    }
+    phase.InputUsedLength = InputBlock->UsedLength;
+    phase.InputCursor = InputBlock->Cursor;
+    Times.Stop(TStageTimes::Entropy);
+}
+
+template void TArchiveReader::DecodeFirstPhase<false>(TFirstPhase&);
+template void TArchiveReader::DecodeFirstPhase<true>(TFirstPhase&);
+
+// A block that breaks the data model ends like a CRC failure, with the CRC
+// of the block as it stands.
+void TArchiveReader::DamagedBlockStop(std::uint32_t storedCRC)
+{
+    OutputBlock->ComputeCRC();
+    throw TArchiveStop{StopKind::BlockCrc, storedCRC, OutputBlock->CRC->Value()};
+}
+
+// A block that breaks the data model before its transform: the block as it
+// then stands is all zeros.
+void TArchiveReader::DamagedBlockStopCleared(std::uint32_t storedCRC)
+{
+    OutputBlock->Clear();
+    DamagedBlockStop(storedCRC);
+}
+
+// Second phase, on the command's thread: the stop held with the block, or
+// transform, second run-length stage and CRC check, from MiddleBlock into
+// OutputBlock. When the second stage runs, the transform writes over its own
+// input in MiddleBlock and the stage expands it from there; otherwise it
+// writes OutputBlock. Either way the bytes are those of the transform into a
+// cleared OutputBlock and the copy into MiddleBlock.
+void TArchiveReader::FinishBlock(const TFirstPhase& phase)
+{
+    if (phase.Stop == FirstPhaseStop::ReadError)
+        throw TArchiveStop{StopKind::ReadError};
+    const TBlockFields& block = phase.Fields;
+    if (phase.Stop == FirstPhaseStop::DamagedBlock)
+        DamagedBlockStopCleared(block.StoredCRC);
+
+    std::uint8_t* const middle = MiddleBlock->Data;
+    Transform->Input = middle;
+    Transform->SetLength(block.Length);
+    const std::uint32_t length = Transform->Length;
+    // A refused length leaves a longer one: its tail reads as zeros.
+    if (length > block.Length)
+        std::memset(middle + block.Length, 0, length - block.Length);
+
+    const bool expand = block.Length < OutputBlock->UsedLength;
+    std::uint8_t* const target = expand ? middle : OutputBlock->Data;
+    if (block.PrimaryIndex < length) {
+        Transform->Output = target;
+        // The buffer that is free until the second stage.
+        Transform->Scratch = expand ? OutputBlock->Data : middle;
+        Transform->BuildLinks();
+        Times.Stop(TStageTimes::LinkBuild);
+        Transform->Walk(block.PrimaryIndex);
+        std::memset(target + length, 0, BlockSize - length);
+        Times.Stop(TStageTimes::Walk);
+    } else {
+        Transform->Inverse(block.PrimaryIndex);  // refuses: nothing written
+        std::memset(target, 0, BlockSize);
+    }
+
+    if (expand) {
+        std::uint8_t* const output = OutputBlock->Data;
+        const std::uint32_t blockSize = BlockSize;
+        std::uint32_t in = 0;
+        std::uint32_t out = 0;
+        bool overrun = false;
+        SecondRLE->DecodeWith(
+            OutputBlock->UsedLength,
+            [middle, blockSize, &in, &overrun] { return MiddleByteAt(middle, blockSize, in, overrun); },
+            [middle, blockSize, &in, &overrun] { return MiddleCountAt(middle, blockSize, in, overrun); },
+            [output, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(output, out, value, copies); });
+        if (overrun || SecondRLE->Status == TRLE::StatusRunCut)
+            DamagedBlockStop(block.StoredCRC);
+        Times.Stop(TStageTimes::SecondStage);
+    }
+
+    OutputBlock->ComputeCRC();
+    const std::uint32_t computed = OutputBlock->CRC->Value();
+    Times.Stop(TStageTimes::BlockCRC);
+    if (computed != block.StoredCRC)
+        throw TArchiveStop{StopKind::BlockCrc, block.StoredCRC, computed};
+}
+
+void TArchiveReader::DecodeNextBlock(std::uint8_t*, std::uint32_t, std::uint32_t& count)
+{
+    TArchiveReader& reader = *Decoding;
+    if (reader.Ahead.Running) {
+        reader.FinishBlockDecodedAhead();
+    } else {
+        TFirstPhase phase;
+        phase.Middle = reader.MiddleBlock.get();
+        reader.DecodeFirstPhase<false>(phase);
+        reader.FinishBlock(phase);
+    }
+    count = reader.OutputBlock->UsedLength;
+    reader.OutputBlock->Rewind();
+}
+
+#ifdef UNTWX_STAGE_TIMES
+void TStageTimes::Report() const
+{
+    static constexpr const char* Names[Stages] = {"entropy (trees, move-to-front, first run-length stage)",
+                                                  "transform link build", "transform walk",
+                                                  "second run-length stage", "block CRC"};
+    const auto ms = [](std::clock_t t) { return 1000.0 * static_cast<double>(t) / CLOCKS_PER_SEC; };
+    std::clock_t sum = 0;
+    for (unsigned s = 0; s < Stages; ++s) {
+        std::fprintf(stderr, "stage %-56s %9.1f ms\n", Names[s], ms(Spent[s]));
+        sum += Spent[s];
+    }
+    std::fprintf(stderr, "stage %-56s %9.1f ms\n", "rest (reading, command, listing CRC)", ms(std::clock() - sum));
+}
+#endif
