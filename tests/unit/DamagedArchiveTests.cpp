@@ -733,43 +733,57 @@ void ExpectBlockCrcStop(const Bytes& archive, std::uint32_t storedCrc)
 
 }  // namespace
 
-TEST(DamagedArchiveBlockFields, LengthAboveTheBlockSizeIsABlockCrcStop)
+namespace {
+
+// One block holding a small record.
+Bytes OneRecordBlock()
 {
     const Bytes stream = BuildDecodedStream({Record("a.txt", TextLines(5, "a"), 0x20, RecordDate)});
     Bytes block(BlockSizeUnit, 0);
     std::copy(stream.begin(), stream.end(), block.begin());
-    for (std::uint32_t length : {BlockSizeUnit + 1, 2 * BlockSizeUnit, 0xFFFFFFFFu}) {
-        ArchiveEncoder encoder{WriterOptions{}};
-        BlockFieldOverrides overrides;
-        overrides.length = length;
-        const BlockFields fields = encoder.EncodeBlock(block.data(), overrides);
-        SCOPED_TRACE(length);
-        ExpectBlockCrcStop(encoder.Finish(), fields.crc);
-    }
+    return block;
 }
 
-TEST(DamagedArchiveBlockFields, PrimaryIndexNotBelowTheLengthIsABlockCrcStop)
+// A block's length or primary index set to value, or to the block's true
+// length plus value where fromLength.
+struct DamagedField {
+    bool primaryIndex;
+    std::uint32_t value;
+    bool fromLength;
+};
+
+class DamagedArchiveBlockField : public testing::TestWithParam<DamagedField> {};
+
+}  // namespace
+
+TEST(DamagedArchiveBlockFields, TheUndamagedBlockRestores)
 {
-    const Bytes stream = BuildDecodedStream({Record("a.txt", TextLines(5, "a"), 0x20, RecordDate)});
-    Bytes block(BlockSizeUnit, 0);
-    std::copy(stream.begin(), stream.end(), block.begin());
-    std::uint32_t length = 0;
-    {
-        ArchiveEncoder encoder{WriterOptions{}};
-        length = encoder.EncodeBlock(block.data()).length;
-        const Bytes intact = encoder.Finish();
-        ExtractInMemory(intact);
-        ASSERT_EQ(platform::memory::Current().files.size(), 1u);
-    }
-    for (std::uint32_t index : {length, length + 1, BlockSizeUnit, 0xFFFFFFFFu}) {
-        ArchiveEncoder encoder{WriterOptions{}};
-        BlockFieldOverrides overrides;
-        overrides.primaryIndex = index;
-        const BlockFields fields = encoder.EncodeBlock(block.data(), overrides);
-        SCOPED_TRACE(index);
-        ExpectBlockCrcStop(encoder.Finish(), fields.crc);
-    }
+    ArchiveEncoder encoder{WriterOptions{}};
+    encoder.EncodeBlock(OneRecordBlock().data());
+    EXPECT_EQ(ExtractInMemory(encoder.Finish()).exitCode, 0);
+    EXPECT_EQ(platform::memory::Current().files.size(), 1u);
 }
+
+TEST_P(DamagedArchiveBlockField, IsABlockCrcStop)
+{
+    const DamagedField& damage = GetParam();
+    const Bytes block = OneRecordBlock();
+    ArchiveEncoder probe{WriterOptions{}};
+    const std::uint32_t value = damage.fromLength ? probe.EncodeBlock(block.data()).length + damage.value : damage.value;
+    BlockFieldOverrides overrides;
+    (damage.primaryIndex ? overrides.primaryIndex : overrides.length) = value;
+    ArchiveEncoder encoder{WriterOptions{}};
+    const BlockFields fields = encoder.EncodeBlock(block.data(), overrides);
+    ExpectBlockCrcStop(encoder.Finish(), fields.crc);
+}
+
+// A length above the block size; a primary index not below the length.
+INSTANTIATE_TEST_SUITE_P(LengthAndPrimaryIndex, DamagedArchiveBlockField,
+                         testing::Values(DamagedField{false, BlockSizeUnit + 1, false},
+                                         DamagedField{false, 2 * BlockSizeUnit, false},
+                                         DamagedField{false, 0xFFFFFFFFu, false}, DamagedField{true, 0, true},
+                                         DamagedField{true, 1, true}, DamagedField{true, BlockSizeUnit, false},
+                                         DamagedField{true, 0xFFFFFFFFu, false}));
 
 TEST(DamagedArchiveBlockFields, FirstStageRunPastTheLengthIsABlockCrcStop)
 {
