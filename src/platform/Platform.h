@@ -31,12 +31,20 @@ void StartUp();
 std::vector<std::string> Arguments(int argc, char** argv);
 
 // Console. WriteText takes archive text, WriteNative native text. Both
-// write at once, unbuffered; failures are ignored. A Win32 console gets
-// characters (so any console code page shows them); redirected output gets
-// archive text as stored and native text in the ANSI code page. POSIX turns
-// archive text into UTF-8 in a UTF-8 locale, wherever it goes.
-void WriteText(std::string_view text);
-void WriteNative(std::string_view text);
+// write at once, unbuffered; failures are ignored (OutputFailed tells of
+// them). A Win32 console gets characters (so any console code page shows
+// them); redirected output gets archive text as stored and native text in
+// the ANSI code page. POSIX turns archive text into UTF-8 in a UTF-8 locale,
+// wherever it goes. Stream::Error is standard error: the reasons of
+// failures, and the messages of commands whose standard output is data.
+enum class Stream : std::uint8_t { Output, Error };
+void WriteText(std::string_view text, Stream stream = Stream::Output);
+void WriteNative(std::string_view text, Stream stream = Stream::Output);
+// Bytes to standard output exactly as given: file contents, UTF-8 text.
+void WriteData(std::string_view data);
+// True once a write to standard output has failed for a reason other than
+// its reader going away: a full disk, an I/O error.
+bool OutputFailed();
 // Reads and discards one line of standard input; end of input ends it too.
 void ReadInputLine();
 void Pause(std::uint32_t milliseconds);

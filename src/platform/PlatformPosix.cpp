@@ -43,6 +43,10 @@ const Regional& StartedSettings() {
     return Settings();
 }
 
+// Process-wide, as standard output is: set once a write to it failed for a
+// reason other than its reader going away.
+bool OutputFailure = false;
+
 void WriteAll(int descriptor, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(descriptor, data, size);
@@ -50,11 +54,18 @@ void WriteAll(int descriptor, const char* data, std::size_t size) {
             continue;
         }
         if (written <= 0) {
+            if (descriptor == 1 && (written == 0 || errno != EPIPE)) {
+                OutputFailure = true;
+            }
             return;
         }
         data += written;
         size -= static_cast<std::size_t>(written);
     }
+}
+
+int StreamDescriptor(Stream stream) {
+    return stream == Stream::Error ? 2 : 1;
 }
 
 int Descriptor(FileHandle file) {
@@ -211,17 +222,25 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return NonEmptyArguments(argc, argv);
 }
 
-void WriteText(std::string_view text) {
+void WriteText(std::string_view text, Stream stream) {
     if (StartedSettings().utf8) {
         const std::string converted = Windows1252ToUtf8(text);
-        WriteAll(1, converted.data(), converted.size());
+        WriteAll(StreamDescriptor(stream), converted.data(), converted.size());
     } else {
-        WriteAll(1, text.data(), text.size());
+        WriteAll(StreamDescriptor(stream), text.data(), text.size());
     }
 }
 
-void WriteNative(std::string_view text) {
-    WriteAll(1, text.data(), text.size());
+void WriteNative(std::string_view text, Stream stream) {
+    WriteAll(StreamDescriptor(stream), text.data(), text.size());
+}
+
+void WriteData(std::string_view data) {
+    WriteAll(1, data.data(), data.size());
+}
+
+bool OutputFailed() {
+    return OutputFailure;
 }
 
 void ReadInputLine() {

@@ -117,13 +117,30 @@ bool LocaleText(LCID locale, LCTYPE type, std::string& text) {
     return true;
 }
 
-HANDLE StandardOutput() {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+HANDLE StandardOutput(Stream stream = Stream::Output) {
+    const HANDLE output = GetStdHandle(stream == Stream::Error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     return output == INVALID_HANDLE_VALUE ? nullptr : output;
 }
 
-void WriteBytes(std::string_view text) {
-    const HANDLE output = StandardOutput();
+bool HandleIsConsole(Stream stream) {
+    DWORD mode = 0;
+    const HANDLE output = StandardOutput(stream);
+    return output != nullptr && GetConsoleMode(output, &mode) != 0;
+}
+
+// Whether standard output (error) is a console, checked once: the cached
+// console modes are process-wide, as the standard handles are.
+bool IsConsole(Stream stream) {
+    static const bool console[2] = {HandleIsConsole(Stream::Output), HandleIsConsole(Stream::Error)};
+    return console[stream == Stream::Error ? 1 : 0];
+}
+
+// Process-wide, as standard output is: set once a write to it failed for a
+// reason other than its reader going away.
+bool OutputFailure = false;
+
+void WriteBytes(std::string_view text, Stream stream = Stream::Output) {
+    const HANDLE output = StandardOutput(stream);
     if (output == nullptr) {
         return;
     }
@@ -133,6 +150,10 @@ void WriteBytes(std::string_view text) {
         const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
         DWORD written = 0;
         if (!WriteFile(output, data, chunk, &written, nullptr) || written == 0) {
+            const DWORD error = GetLastError();
+            if (stream == Stream::Output && error != ERROR_NO_DATA && error != ERROR_BROKEN_PIPE) {
+                OutputFailure = true;
+            }
             return;
         }
         data += written;
@@ -140,8 +161,8 @@ void WriteBytes(std::string_view text) {
     }
 }
 
-void WriteCharacters(std::wstring_view text) {
-    const HANDLE output = StandardOutput();
+void WriteCharacters(std::wstring_view text, Stream stream) {
+    const HANDLE output = StandardOutput(stream);
     if (output == nullptr) {
         return;
     }
@@ -265,21 +286,29 @@ std::vector<std::string> Arguments(int, char**) {
     return arguments;
 }
 
-void WriteText(std::string_view text) {
-    if (OutputIsConsole()) {
-        WriteCharacters(FromArchiveCodePage(text));
+void WriteText(std::string_view text, Stream stream) {
+    if (IsConsole(stream)) {
+        WriteCharacters(FromArchiveCodePage(text), stream);
     } else {
-        WriteBytes(text);
+        WriteBytes(text, stream);
     }
 }
 
 // Redirected, native text gets the ANSI code page, as the ANSI calls gave it.
-void WriteNative(std::string_view text) {
-    if (OutputIsConsole()) {
-        WriteCharacters(Wide(text));
+void WriteNative(std::string_view text, Stream stream) {
+    if (IsConsole(stream)) {
+        WriteCharacters(Wide(text), stream);
     } else {
-        WriteBytes(ToCodePage(CP_ACP, Wide(text)));
+        WriteBytes(ToCodePage(CP_ACP, Wide(text)), stream);
     }
+}
+
+void WriteData(std::string_view data) {
+    WriteBytes(data);
+}
+
+bool OutputFailed() {
+    return OutputFailure;
 }
 
 void ReadInputLine() {
@@ -304,12 +333,7 @@ void EndProcess(int exitCode) {
 
 // A console shows characters; a pipe or a file gets bytes.
 bool OutputIsConsole() {
-    static const bool console = [] {
-        DWORD mode = 0;
-        const HANDLE output = StandardOutput();
-        return output != nullptr && GetConsoleMode(output, &mode) != 0;
-    }();
-    return console;
+    return IsConsole(Stream::Output);
 }
 
 bool InputIsConsole() {

@@ -97,12 +97,36 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return NonEmptyArguments(argc, argv);
 }
 
-void WriteText(std::string_view text) {
-    TheState().output.append(text);
+namespace {
+
+// Standard output on a full disk loses what is written to it.
+void WriteTo(Stream stream, std::string_view text) {
+    memory::State& state = TheState();
+    if (stream == Stream::Error) {
+        state.errors.append(text);
+    } else if (state.outputFails) {
+        state.outputFailed = true;
+    } else {
+        state.output.append(text);
+    }
 }
 
-void WriteNative(std::string_view text) {
-    TheState().output.append(text);
+}  // namespace
+
+bool OutputFailed() {
+    return TheState().outputFailed;
+}
+
+void WriteData(std::string_view data) {
+    WriteTo(Stream::Output, data);
+}
+
+void WriteText(std::string_view text, Stream stream) {
+    WriteTo(stream, text);
+}
+
+void WriteNative(std::string_view text, Stream stream) {
+    WriteTo(stream, text);
 }
 
 void ReadInputLine() {

@@ -32,8 +32,11 @@ struct State {
     std::size_t diskSpace = SIZE_MAX;                            // bytes all files may hold together
     std::uint32_t readLimit = 0;                                 // most bytes one read delivers; 0: no limit
     unsigned processors = 2;                                     // what UsableProcessors answers
+    bool outputFails = false;                                    // standard output on a full disk
     // Outputs.
     std::string output;                                        // console bytes as written
+    std::string errors;                                        // standard error's
+    bool outputFailed = false;                                 // a write to standard output was lost
     std::map<std::string, StoredFile> files;                   // path -> file
     std::vector<std::uint32_t> pauses;
     int openHandles = 0;
