@@ -687,7 +687,7 @@ void StartDecodingAhead()
     InputBlock->OnFill = FillInputBlockAhead;
     DecodingAhead = true;
     try {
-        Worker = std::thread(DecodeAhead);
+        Worker = platform::StartThread(DecodeAhead);
     } catch (const std::system_error&) {
         // No second thread to be had: one pipeline, wired as usual.
         WireStages();

@@ -41,15 +41,46 @@ void ClosingPause()
         platform::Pause(layout::ClosingPauseMilliseconds);
 }
 
+namespace {
+
+// The control characters a console acts on: C0, DEL and C1 (0x80 to 0x9F).
+bool IsControlCharacter(std::uint32_t character)
+{
+    return character < 0x20 || (character >= 0x7F && character <= 0x9F);
+}
+
+}  // namespace
+
 std::string ShownName(std::string_view name)
 {
+    // Unconverted bytes reach an 8-bit terminal as they are; converted, a
+    // byte Windows-1252 leaves undefined becomes the C1 character of its value.
     const bool eightBit = platform::ConsoleIsEightBit();
     std::string shown(name);
     for (char& c : shown) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool high = byte >= 0x80 && byte <= 0x9F && (eightBit || IsUndefinedIn1252(byte));
-        if (byte < 0x20 || byte == 0x7F || high)
+        if (IsControlCharacter(byte) && (byte < 0x80 || eightBit || IsUndefinedIn1252(byte)))
             c = '?';
+    }
+    return shown;
+}
+
+std::string ShownNative(std::string_view text)
+{
+    // An 8-bit terminal takes the bytes themselves; otherwise native text is
+    // UTF-8, where C1 characters are the pairs 0xC2 0x80 to 0xC2 0x9F.
+    const bool eightBit = platform::ConsoleIsEightBit();
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (!eightBit && byte == 0xC2 && IsControlCharacter(next) && next >= 0x80) {
+            shown += '?';
+            ++i;
+        } else {
+            shown += IsControlCharacter(byte) && (byte < 0x80 || eightBit) ? '?' : text[i];
+        }
     }
     return shown;
 }

@@ -8,20 +8,22 @@
 #include "Console.h"
 #include "ConsoleLayout.h"
 #include "Commands.h"
+#include "PendingFile.h"
 
 std::string TargetFolder;
 std::uint32_t FailedRecords = 0;
 
 namespace {
 
-// The temporary file of the record being written.
-platform::FileHandle PendingFile = platform::InvalidFile;
+// The file of the record being written and the target folder held, while
+// the extraction runs.
+PendingFile* Pending = nullptr;
 
 // A stop, an error leaving the extraction: the unfinished file goes.
 void DiscardPendingFile()
 {
-    platform::DiscardFile(PendingFile);
-    PendingFile = platform::InvalidFile;
+    if (Pending != nullptr)
+        Pending->Discard();
 }
 
 // Only a plain name inside the target folder is created: a slash, a
@@ -37,30 +39,21 @@ bool IsSafeFileName(std::string_view name)
 void ExtractEntry(const DirectoryEntry& entry)
 {
     const std::string_view name = DisplayName(entry.Name);
-    std::string path;
-    if (IsSafeFileName(name)) {
-        path = TargetFolder + platform::NativeFileName(name);
-        // The archive being read is never replaced, however it is named.
-        if (!platform::IsSameFile(ArchiveHandle, path))
-            PendingFile = platform::CreateTemporaryFile(TargetFolder);
-    }
+    const bool created = IsSafeFileName(name) && Pending->Create(platform::NativeFileName(name), ArchiveHandle);
     Print(PadRight(ShownName(name), layout::NameColumn) + " ..");
 
-    std::int32_t WriteResult = PendingFile == platform::InvalidFile ? -1 : 0;
+    std::int32_t WriteResult = created ? 0 : -1;
     ConsumeContent(entry.Size, [&WriteResult](const std::uint8_t* bytes, std::uint32_t count) {
         Print(".");
         if (WriteResult >= 0)
-            WriteResult = platform::Write(PendingFile, bytes, count);
+            WriteResult = Pending->Write(bytes, count);
     });
 
     bool extracted = false;
-    if (WriteResult >= 0) {
-        platform::SetLastWriteTime(PendingFile, entry.DateTime);
-        extracted = platform::CommitFile(PendingFile, path, entry.Attributes);
-        PendingFile = platform::InvalidFile;
-    } else {
+    if (WriteResult >= 0)
+        extracted = Pending->Commit(entry.DateTime, entry.Attributes);
+    else
         DiscardPendingFile();
-    }
     if (extracted) {
         PrintLine(" extracted");
     } else {
@@ -76,8 +69,10 @@ void ExtractArchive()
     FailedRecords = 0;
     PrintLine("Blockgroesse: " + std::to_string(BlockSize) + " Bytes");
     PrintLine();
-    // A missing folder is made; if that fails, every record fails.
-    platform::CreateFolders(TargetFolder);
+    // A missing folder is made and held for the run; if that fails, every
+    // record fails.
+    PendingFile pending(TargetFolder);
+    Pending = &pending;
     OnStop = DiscardPendingFile;
     try {
         WalkDirectory(ExtractEntry);
@@ -85,7 +80,9 @@ void ExtractArchive()
         // Out of memory: the process ends, and so does the unfinished file.
         DiscardPendingFile();
         OnStop = nullptr;
+        Pending = nullptr;
         throw;
     }
     OnStop = nullptr;
+    Pending = nullptr;
 }

@@ -132,9 +132,9 @@ int RunUnTWX(const std::vector<std::string>& arguments)
         if (!EndsWithSeparator(TargetFolder))
             TargetFolder += platform::PathSeparator();
         Print("enpacke das Archiv ");
-        PrintNative(arguments[1]);
+        PrintNative(ShownNative(arguments[1]));
         Print(" nach ");
-        PrintNative(TargetFolder);
+        PrintNative(ShownNative(TargetFolder));
         PrintLine();
         PrintLine();
         ArchiveHandle = platform::OpenForReading(arguments[1]);

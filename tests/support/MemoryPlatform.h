@@ -36,6 +36,7 @@ struct State {
     std::size_t diskSpace = SIZE_MAX;                            // bytes all files may hold together
     std::uint32_t readLimit = 0;                                 // most bytes one read delivers; 0: no limit
     unsigned processors = 2;                                     // what UsableProcessors answers
+    bool closeFails = false;                                     // closing a written file reports an error
     // Outputs.
     std::string output;                                        // console bytes as written
     std::map<std::string, StoredFile> files;                   // path -> file
