@@ -49,6 +49,26 @@ bool IsControlCharacter(std::uint32_t character)
     return character < 0x20 || (character >= 0x7F && character <= 0x9F);
 }
 
+// Bytes of the well-formed UTF-8 character text starts with; 0 for none.
+std::size_t Utf8CharacterLength(std::string_view text)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length == 0 || text.size() < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
 }  // namespace
 
 std::string ShownName(std::string_view name)
@@ -67,20 +87,21 @@ std::string ShownName(std::string_view name)
 
 std::string ShownNative(std::string_view text)
 {
-    // An 8-bit terminal takes the bytes themselves; otherwise native text is
-    // UTF-8, where C1 characters are the pairs 0xC2 0x80 to 0xC2 0x9F.
+    // A whole UTF-8 character stays as typed unless it is a C1 control; any
+    // other byte is taken for itself, as an 8-bit terminal would take it.
     const bool eightBit = platform::ConsoleIsEightBit();
     std::string shown;
     shown.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
-        if (!eightBit && byte == 0xC2 && IsControlCharacter(next) && next >= 0x80) {
+    while (!text.empty()) {
+        const std::size_t length = Utf8CharacterLength(text);
+        const auto byte = static_cast<unsigned char>(text[0]);
+        if (length == 2 && byte == 0xC2 && IsControlCharacter(static_cast<unsigned char>(text[1])))
             shown += '?';
-            ++i;
-        } else {
-            shown += IsControlCharacter(byte) && (byte < 0x80 || eightBit) ? '?' : text[i];
-        }
+        else if (length > 0)
+            shown.append(text.substr(0, length));
+        else
+            shown += IsControlCharacter(byte) && (byte < 0x80 || eightBit) ? '?' : text[0];
+        text.remove_prefix(length > 0 ? length : 1);
     }
     return shown;
 }

@@ -52,8 +52,8 @@ bool PendingFile::Commit(std::uint32_t dosDateTime, std::uint32_t attributes)
     // As on the archive's home system, a read-only file is not replaced, even
     // by a user the system would let do it.
     const platform::NameKind existing = platform::KindOfName(folder_, name_);
-    committed = committed && existing != platform::NameKind::ReadOnlyFile &&
-                existing != platform::NameKind::Folder && platform::RenamePendingFile(folder_, name_);
+    committed = committed && existing != platform::NameKind::ReadOnlyFile && existing != platform::NameKind::Folder &&
+        platform::RenamePendingFile(folder_, name_);
     if (!committed)
         platform::RemovePendingFile(folder_);
     return committed;

@@ -93,6 +93,33 @@ State& Current() {
     return TheState();
 }
 
+void RenameFolder(const std::string& from, const std::string& to) {
+    const std::lock_guard<std::recursive_mutex> guard(FilesLock());
+    const auto moved = [&](const std::string& path) {
+        return path.compare(0, from.size(), from) == 0 ? to + path.substr(from.size()) : path;
+    };
+    std::map<std::string, StoredFile> files;
+    for (auto& [path, file] : TheState().files) {
+        files[moved(path)] = std::move(file);
+    }
+    TheState().files = std::move(files);
+    for (std::string& folder : TheState().existingFolders) {
+        folder = moved(folder);
+    }
+    TheState().existingFolders.push_back(from);
+    for (std::string& folder : HeldFolders()) {
+        folder = moved(folder);
+    }
+    if (!TheState().pendingFile.empty()) {
+        TheState().pendingFile = moved(TheState().pendingFile);
+    }
+    for (OpenFile& open : Table()) {
+        if (open.writing) {
+            open.path = moved(open.path);
+        }
+    }
+}
+
 int ReadsAtEnd() {
     const std::lock_guard<std::recursive_mutex> guard(FilesLock());
     return TheState().readsAtEnd;

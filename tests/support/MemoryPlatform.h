@@ -53,6 +53,9 @@ struct State {
 // Clears everything (inputs included) for a new run.
 void Reset();
 State& Current();
+// Renames folder from to to (both ending in '/'), with everything in it; a
+// folder held follows, as a held folder does, and from is made anew.
+void RenameFolder(const std::string& from, const std::string& to);
 // Reads of a file that found nothing more to read (end of file), counted
 // under the file table's lock: safe while a run is going on.
 int ReadsAtEnd();
