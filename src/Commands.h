@@ -3,14 +3,23 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "platform/Platform.h"
 
 class TArchiveReader;
+class TSelection;
+class PendingFile;
 struct DirectoryEntry;
 
 // "-i": one row per archived file.
 void ListArchive(TArchiveReader& reader);
+// "-l": the listing for scripts; ScriptName is its name field.
+void ListForScripts(TArchiveReader& reader);
+std::string ScriptName(std::string_view storedName);
+// "-p": the content of the chosen files to standard output.
+void WriteContents(TArchiveReader& reader, TSelection& selection);
+// "-t": every block decoded and checked, nothing shown.
+void CheckArchive(TArchiveReader& reader);
 
 // "-e": every archived file into the target folder. The file being written
 // is discarded when the extraction ends before it is complete, by a stop or
@@ -19,9 +28,6 @@ class TExtraction {
 public:
     // folder ends with the platform's separator.
     explicit TExtraction(std::string folder) : TargetFolder(std::move(folder)) {}
-    ~TExtraction() { DiscardPendingFile(); }
-    TExtraction(const TExtraction&) = delete;
-    TExtraction& operator=(const TExtraction&) = delete;
 
     void ExtractArchive(TArchiveReader& reader);
 
@@ -30,9 +36,5 @@ public:
     std::uint32_t FailedRecords = 0;
 
 private:
-    void ExtractEntry(TArchiveReader& reader, const DirectoryEntry& entry);
-    void DiscardPendingFile();
-
-    // The temporary file of the record being written.
-    platform::FileHandle PendingFile = platform::InvalidFile;
+    void ExtractEntry(TArchiveReader& reader, PendingFile& pending, const DirectoryEntry& entry);
 };

@@ -25,6 +25,9 @@ void ClosingPause();
 // A name from an archive as it may be shown: every byte the console would
 // take for a control character becomes '?', one character for one.
 std::string ShownName(std::string_view name);
+// Native text (a typed archive or folder name) as it may be shown, by the
+// same rule: a control character becomes '?', one for one.
+std::string ShownNative(std::string_view text);
 
 // The text followed by blanks up to width; a longer text stays whole.
 std::string PadRight(std::string_view text, std::uint8_t width);

@@ -69,7 +69,7 @@ void TArchiveReader::StartDecodingAhead()
     InputBlock->OnFill = FillInputBlockAhead;
     Ahead.Running = true;
     try {
-        Ahead.Worker = std::thread([this] { DecodeAheadOnWorker(); });
+        Ahead.Worker = platform::StartThread([this] { DecodeAheadOnWorker(); });
     } catch (const std::system_error&) {
         // No second thread to be had: one pipeline, wired as usual.
         InputBlock->OnFill = FillInputBlock;

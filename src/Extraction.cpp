@@ -5,9 +5,10 @@
 #include <string>
 
 #include "ArchiveReader.h"
+#include "Commands.h"
 #include "Console.h"
 #include "ConsoleLayout.h"
-#include "Commands.h"
+#include "PendingFile.h"
 
 namespace {
 
@@ -23,40 +24,24 @@ bool IsSafeFileName(std::string_view name)
 
 }  // namespace
 
-// A stop, an error leaving the extraction: the unfinished file goes.
-void TExtraction::DiscardPendingFile()
-{
-    platform::DiscardFile(PendingFile);
-    PendingFile = platform::InvalidFile;
-}
-
-void TExtraction::ExtractEntry(TArchiveReader& reader, const DirectoryEntry& entry)
+void TExtraction::ExtractEntry(TArchiveReader& reader, PendingFile& pending, const DirectoryEntry& entry)
 {
     const std::string_view name = DisplayName(entry.Name);
-    std::string path;
-    if (IsSafeFileName(name)) {
-        path = TargetFolder + platform::NativeFileName(name);
-        // The archive being read is never replaced, however it is named.
-        if (!platform::IsSameFile(reader.ArchiveHandle, path))
-            PendingFile = platform::CreateTemporaryFile(TargetFolder);
-    }
+    const bool created = IsSafeFileName(name) && pending.Create(platform::NativeFileName(name), reader.ArchiveHandle);
     Print(PadRight(ShownName(name), layout::NameColumn) + " ..");
 
-    std::int32_t WriteResult = PendingFile == platform::InvalidFile ? -1 : 0;
-    reader.ConsumeContent(entry.Size, [this, &WriteResult](const std::uint8_t* bytes, std::uint32_t count) {
+    std::int32_t WriteResult = created ? 0 : -1;
+    reader.ConsumeContent(entry.Size, [&pending, &WriteResult](const std::uint8_t* bytes, std::uint32_t count) {
         Print(".");
         if (WriteResult >= 0)
-            WriteResult = platform::Write(PendingFile, bytes, count);
+            WriteResult = pending.Write(bytes, count);
     });
 
     bool extracted = false;
-    if (WriteResult >= 0) {
-        platform::SetLastWriteTime(PendingFile, entry.DateTime);
-        extracted = platform::CommitFile(PendingFile, path, entry.Attributes);
-        PendingFile = platform::InvalidFile;
-    } else {
-        DiscardPendingFile();
-    }
+    if (WriteResult >= 0)
+        extracted = pending.Commit(entry.DateTime, entry.Attributes);
+    else
+        pending.Discard();
     if (extracted) {
         PrintLine(" extracted");
     } else {
@@ -69,7 +54,9 @@ void TExtraction::ExtractArchive(TArchiveReader& reader)
 {
     PrintLine("Blockgroesse: " + std::to_string(reader.BlockSize) + " Bytes");
     PrintLine();
-    // A missing folder is made; if that fails, every record fails.
-    platform::CreateFolders(TargetFolder);
-    reader.WalkDirectory([this, &reader](const DirectoryEntry& entry) { ExtractEntry(reader, entry); });
+    // A missing folder is made and held for the run; if that fails, every
+    // record fails. A stop or an error leaving the walk discards the
+    // unfinished file on the way out.
+    PendingFile pending(TargetFolder);
+    reader.WalkDirectory([this, &reader, &pending](const DirectoryEntry& entry) { ExtractEntry(reader, pending, entry); });
 }

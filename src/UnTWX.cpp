@@ -161,9 +161,9 @@ int RunUnTWX(const std::vector<std::string>& arguments)
         if (!EndsWithSeparator(folder))
             folder += platform::PathSeparator();
         Print("enpacke das Archiv ");
-        PrintNative(arguments[1]);
+        PrintNative(ShownNative(arguments[1]));
         Print(" nach ");
-        PrintNative(folder);
+        PrintNative(ShownNative(folder));
         PrintLine();
         PrintLine();
         TExtraction extraction(std::move(folder));

@@ -12,8 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -64,31 +66,56 @@ FileHandle OpenForReading(const std::string& path);  // others may read, not wri
 std::int32_t Read(FileHandle file, void* buffer, std::uint32_t count);
 void Close(FileHandle file);
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count);
-// True when path names the very file that is open as file (not merely a link
-// to it): a file written there would replace it.
-bool IsSameFile(FileHandle file, const std::string& path);
-// Creates folder (ending with a separator) and its missing parents; true
-// when it exists afterwards.
-bool CreateFolders(const std::string& folder);
-
-// An extracted file is written to a new temporary file in its folder and
-// renamed over its final name only when it is complete. One such file is
-// pending at a time; an interrupt of the process removes it.
-//
-// Creates the temporary file in folder (ending with a separator), exclusively,
-// never through a link.
-FileHandle CreateTemporaryFile(const std::string& folder);
 // Last-write time from an MS-DOS date (upper 16 bits) and time (lower 16 bits)
 // in local time, by the time-zone rule in force on that date (summer or
 // winter time); an invalid value or a failure leaves the time as it is.
 void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime);
-// Gives the pending file the Win32 attribute bits (as far as the system has
-// them), closes it and puts it in place of path, replacing a file or link of
-// that name but never a read-only file. False when it failed; the temporary
-// file is then removed.
-bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes);
-// Closes and removes the pending file; InvalidFile is ignored.
-void DiscardFile(FileHandle file);
+
+// The target folder of an extraction, resolved once and held while it runs:
+// the calls below name files relative to what its path named when it was
+// held, so renaming or replacing that path later changes nothing (POSIX: a
+// directory descriptor; Win32: a handle that shares no deletion, so the
+// folder cannot be renamed or removed meanwhile).
+using FolderHandle = std::intptr_t;
+inline constexpr FolderHandle InvalidFolder = -1;
+// Creates folder (ending with a separator) and its missing parents, then
+// holds it; InvalidFolder when it is no folder afterwards.
+FolderHandle HoldFolder(const std::string& folder);
+void ReleaseFolder(FolderHandle folder);
+
+// The pending file: an extracted file being written under a temporary name.
+// It is process-wide, one at a time, and an interrupt or termination of the
+// process removes it.
+//
+// A temporary file name unlikely to exist, another one at every call.
+std::string TemporaryName();
+// Creates name in folder, exclusively and never through a link, and makes it
+// the pending file. InvalidFile when that failed; nameTaken then tells
+// whether something of that name exists.
+FileHandle CreatePendingFile(FolderHandle folder, const std::string& name, bool& nameTaken);
+// Gives the open file the Win32 attribute bits, as far as the system has
+// them (POSIX: read-only clears every write bit); a failure is ignored.
+void SetAttributes(FileHandle file, std::uint32_t attributes);
+// Closes a written file; false when the system reports that writing failed
+// (a full disk or a quota may show only here).
+bool CloseWritten(FileHandle file);
+// What name in folder is, a link taken as itself.
+enum class NameKind { Missing, File, ReadOnlyFile, Folder, Other };
+NameKind KindOfName(FolderHandle folder, const std::string& name);
+// True when name in folder is the very file open as file (not merely a link
+// to it): a file written there would replace it.
+bool IsSameFile(FileHandle file, FolderHandle folder, const std::string& name);
+// Renames the closed pending file to name in its folder, replacing a file or
+// link of that name; nothing is pending afterwards when it succeeded.
+bool RenamePendingFile(FolderHandle folder, const std::string& name);
+// Removes the closed pending file; nothing is pending afterwards.
+void RemovePendingFile(FolderHandle folder);
+
+// A thread that never runs the interrupt clean-up: it starts with every
+// signal the clean-up handles blocked (POSIX: blocked in the creating thread
+// around the creation, then restored), so those signals reach the command's
+// thread.
+std::thread StartThread(std::function<void()> body);
 
 // Processors this process may run on (its affinity), at least 1.
 unsigned UsableProcessors();

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -104,32 +105,50 @@ void IgnoreBrokenPipe() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The temporary file being written, for the interrupt handler. Set and
-// cleared only while the interrupts are blocked, so the handler never sees
-// it half changed.
-std::string PendingPath;
-int PendingDescriptor = -1;
+// A write past the file-size limit then fails (EFBIG) as on a full disk,
+// instead of ending the process with the file half written.
+void IgnoreFileSizeLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// The pending file, process-wide, for the interrupt handler: its folder's
+// descriptor and its name there. Changed only while the handled signals are
+// blocked; every other thread keeps them blocked for good (StartThread), so
+// the handler runs on the changing thread alone and never sees it half set.
+int PendingFolder = -1;
+std::string PendingName;
 volatile std::sig_atomic_t PendingSet = 0;
 
-constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-sigset_t InterruptSet() {
+// Every signal whose default action ends the process and that a program may
+// catch, faults of the program itself aside. SIGPIPE and SIGXFSZ are ignored
+// instead (StartUp): a write then fails as on a full disk.
+sigset_t HandledSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : InterruptSignals) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                             SIGXCPU, SIGIO}) {
+        sigaddset(&set, signal);
+    }
+#ifdef SIGPWR
+    sigaddset(&set, SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+    sigaddset(&set, SIGSTKFLT);
+#endif
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
         sigaddset(&set, signal);
     }
     return set;
 }
 
-// Holds the interrupts back while the pending file changes hands.
+// Holds the handled signals back while the pending file changes hands.
 class InterruptsBlocked {
 public:
     InterruptsBlocked() {
-        const sigset_t set = InterruptSet();
-        sigprocmask(SIG_BLOCK, &set, &saved_);
+        const sigset_t set = HandledSignals();
+        pthread_sigmask(SIG_BLOCK, &set, &saved_);
     }
-    ~InterruptsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    ~InterruptsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
     InterruptsBlocked(const InterruptsBlocked&) = delete;
     InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
 
@@ -138,56 +157,36 @@ private:
 };
 
 // Removes the pending file, then ends the process through the signal's
-// default action (the handler was reset when it was called).
+// default action: the handler was reset when it was called, and the signal
+// raised again is delivered as soon as the handler returns.
 void RemovePendingFileAndEnd(int signal) {
     if (PendingSet != 0) {
-        ::unlink(PendingPath.c_str());
+        ::unlinkat(PendingFolder, PendingName.c_str(), 0);
     }
     ::raise(signal);
 }
 
-// Once, before the first temporary file: an interrupt or termination request
-// removes it. Signals the program was started to ignore stay ignored.
+// Once, before the first temporary file: a handled signal removes it.
+// Signals the program was started to ignore stay ignored.
 void InstallInterruptHandlers() {
     static bool installed = false;
     if (installed) {
         return;
     }
     installed = true;
-    for (const int signal : InterruptSignals) {
+    const sigset_t handled = HandledSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+        if (sigismember(&handled, signal) != 1 || sigaction(signal, nullptr, &current) != 0 ||
+            current.sa_handler == SIG_IGN) {
             continue;
         }
         struct sigaction action {};
         action.sa_handler = RemovePendingFileAndEnd;
-        action.sa_mask = InterruptSet();
+        action.sa_mask = handled;
         action.sa_flags = SA_RESETHAND;
         sigaction(signal, &action, nullptr);
     }
-}
-
-// A name unlikely to exist; creation is exclusive anyway.
-std::string TemporaryName(const std::string& folder) {
-    static unsigned serial = 0;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    char name[64];
-    std::snprintf(name, sizeof name, ".untwx-%ld-%08lx%u.tmp", static_cast<long>(::getpid()),
-                  static_cast<unsigned long>(now.tv_nsec) & 0xFFFFFFFFul, ++serial);
-    return folder + name;
-}
-
-bool IsReadOnlyFile(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-           (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
-// Ends the pending state; the caller holds the interrupts back.
-void ForgetPending() {
-    PendingSet = 0;
-    PendingDescriptor = -1;
 }
 
 }  // namespace
@@ -200,6 +199,7 @@ void StartUp() {
     settings.started = true;
     KeepStandardDescriptors();
     IgnoreBrokenPipe();
+    IgnoreFileSizeLimit();
     settings.locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
     if (settings.locale == static_cast<locale_t>(0)) {
         settings.locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -377,76 +377,114 @@ void AdviseRandomAccess(void* area, std::size_t bytes) {
 #endif
 }
 
-bool IsSameFile(FileHandle file, const std::string& path) {
-    struct stat open {};
-    struct stat named {};
-    const int descriptor = Descriptor(file);
-    return descriptor >= 0 && ::fstat(descriptor, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
-bool CreateFolders(const std::string& folder) {
+FolderHandle HoldFolder(const std::string& folder) {
     for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
         ::mkdir(folder.substr(0, slash).c_str(), 0777);
     }
-    struct stat status {};
-    return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    int descriptor;
+    do {
+        descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor < 0 ? InvalidFolder : descriptor;
 }
 
-FileHandle CreateTemporaryFile(const std::string& folder) {
+void ReleaseFolder(FolderHandle folder) {
+    Close(folder);
+}
+
+std::string TemporaryName() {
+    static unsigned serial = 0;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    char name[64];
+    std::snprintf(name, sizeof name, ".untwx-%ld-%08lx%u.tmp", static_cast<long>(::getpid()),
+                  static_cast<unsigned long>(now.tv_nsec) & 0xFFFFFFFFul, ++serial);
+    return name;
+}
+
+FileHandle CreatePendingFile(FolderHandle folder, const std::string& name, bool& nameTaken) {
+    nameTaken = false;
+    const int directory = Descriptor(folder);
+    if (directory < 0) {
+        return InvalidFile;
+    }
     InstallInterruptHandlers();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = TemporaryName(folder);
-        InterruptsBlocked blocked;
-        PendingPath = path;
-        const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (descriptor >= 0) {
-            PendingDescriptor = descriptor;
-            PendingSet = 1;
-            return descriptor;
-        }
-        if (errno != EEXIST && errno != EINTR) {
-            return InvalidFile;
-        }
+    InterruptsBlocked blocked;
+    PendingFolder = directory;
+    PendingName = name;
+    int descriptor;
+    do {
+        descriptor = ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+        nameTaken = errno == EEXIST;
+        return InvalidFile;
     }
-    return InvalidFile;
+    PendingSet = 1;
+    return descriptor;
 }
 
-bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
+// Read-only: no write bit for anybody, set on the descriptor so that no link
+// swapped in at the name can redirect it.
+void SetAttributes(FileHandle file, std::uint32_t attributes) {
     const int descriptor = Descriptor(file);
-    if (descriptor < 0 || PendingSet == 0 || descriptor != PendingDescriptor) {
-        return false;
-    }
-    // Read-only: no write bit for anybody, set on the descriptor so that no
-    // link swapped in at path can redirect it.
     struct stat status {};
-    if ((attributes & 0x01) != 0 && ::fstat(descriptor, &status) == 0) {
+    if (descriptor >= 0 && (attributes & 0x01) != 0 && ::fstat(descriptor, &status) == 0) {
         ::fchmod(descriptor, status.st_mode & 07777 & ~static_cast<mode_t>(0222));
     }
-    InterruptsBlocked blocked;
-    // A delayed write error (full disk, quota) shows when closing.
-    bool committed = ::close(descriptor) == 0 || errno == EINTR;
-    // As on the archive's home system, a read-only file is not replaced,
-    // even by a user the system would let do it.
-    committed = committed && !IsReadOnlyFile(path) && ::rename(PendingPath.c_str(), path.c_str()) == 0;
-    if (!committed) {
-        ::unlink(PendingPath.c_str());
-    }
-    ForgetPending();
-    return committed;
 }
 
-void DiscardFile(FileHandle file) {
+bool CloseWritten(FileHandle file) {
     const int descriptor = Descriptor(file);
-    if (descriptor < 0) {
-        return;
+    // The descriptor is gone after EINTR too; only a reported error counts.
+    return descriptor >= 0 && (::close(descriptor) == 0 || errno == EINTR);
+}
+
+NameKind KindOfName(FolderHandle folder, const std::string& name) {
+    struct stat status {};
+    if (::fstatat(Descriptor(folder), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? NameKind::Missing : NameKind::Other;
     }
+    if (S_ISDIR(status.st_mode)) {
+        return NameKind::Folder;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return NameKind::Other;
+    }
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? NameKind::ReadOnlyFile : NameKind::File;
+}
+
+bool IsSameFile(FileHandle file, FolderHandle folder, const std::string& name) {
+    struct stat open {};
+    struct stat named {};
+    const int descriptor = Descriptor(file);
+    return descriptor >= 0 && ::fstat(descriptor, &open) == 0 &&
+           ::fstatat(Descriptor(folder), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+bool RenamePendingFile(FolderHandle folder, const std::string& name) {
+    const int directory = Descriptor(folder);
     InterruptsBlocked blocked;
-    ::close(descriptor);
-    if (PendingSet != 0 && descriptor == PendingDescriptor) {
-        ::unlink(PendingPath.c_str());
-        ForgetPending();
+    if (PendingSet == 0 || directory != PendingFolder ||
+        ::renameat(directory, PendingName.c_str(), directory, name.c_str()) != 0) {
+        return false;
     }
+    PendingSet = 0;
+    return true;
+}
+
+void RemovePendingFile(FolderHandle folder) {
+    InterruptsBlocked blocked;
+    if (PendingSet != 0 && Descriptor(folder) == PendingFolder) {
+        ::unlinkat(PendingFolder, PendingName.c_str(), 0);
+        PendingSet = 0;
+    }
+}
+
+std::thread StartThread(std::function<void()> body) {
+    const InterruptsBlocked blocked;
+    return std::thread(std::move(body));
 }
 
 char PathSeparator() {

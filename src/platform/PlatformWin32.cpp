@@ -200,7 +200,8 @@ void KeepStandardHandles() {
     }
 }
 
-// The temporary file being written. The console control handler runs in a
+// The pending file, process-wide: its handle while it is open, its full path
+// until it is renamed or removed. The console control handler runs in a
 // thread of its own, so both sides take the lock.
 CRITICAL_SECTION PendingLock;
 HANDLE PendingHandle = INVALID_HANDLE_VALUE;
@@ -212,13 +213,34 @@ bool MarkForDeletion(HANDLE file) {
     return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-// Ctrl-C, Ctrl-Break, closing the console: the pending file is deleted, and
-// the lock stays taken so that it is not renamed while the default handler
-// ends the process.
-BOOL WINAPI RemovePendingFileOnControl(DWORD) {
+// A read-only file cannot be deleted: the attribute goes first.
+void DeleteClosedFile(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+// Ctrl-C, Ctrl-Break, closing the console, logging off and shutting down:
+// the pending file is deleted, and the lock stays taken so that it is not
+// renamed while the default handler ends the process.
+BOOL WINAPI RemovePendingFileOnControl(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE;
+    }
     EnterCriticalSection(&PendingLock);
     if (PendingHandle != INVALID_HANDLE_VALUE) {
-        MarkForDeletion(PendingHandle);
+        if (!MarkForDeletion(PendingHandle)) {
+            CloseHandle(PendingHandle);
+            DeleteClosedFile(PendingPath);
+        }
+    } else if (!PendingPath.empty()) {
+        DeleteClosedFile(PendingPath);
     }
     return FALSE;
 }
@@ -234,19 +256,45 @@ void InstallInterruptHandler() {
     SetConsoleCtrlHandler(RemovePendingFileOnControl, TRUE);
 }
 
-// A name unlikely to exist; creation is exclusive anyway.
-std::string TemporaryName(const std::string& folder) {
-    static unsigned serial = 0;
-    char name[64];
-    std::snprintf(name, sizeof name, "~untwx-%lu-%08lx%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
-                  static_cast<unsigned long>(GetTickCount()), ++serial);
-    return folder + name;
+// A folder held: the handle that keeps it in place, and the prefixed final
+// path of what it is, which every name in it is built from.
+struct HeldFolder {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::wstring path;  // ends with a backslash
+};
+
+std::vector<HeldFolder>& HeldFolders() {
+    static std::vector<HeldFolder> held;
+    return held;
 }
 
-bool IsReadOnlyFile(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+const HeldFolder* Held(FolderHandle folder) {
+    const std::vector<HeldFolder>& held = HeldFolders();
+    return folder >= 0 && static_cast<std::size_t>(folder) < held.size() &&
+                   held[static_cast<std::size_t>(folder)].handle != INVALID_HANDLE_VALUE
+               ? &held[static_cast<std::size_t>(folder)]
+               : nullptr;
+}
+
+// The path of name in a held folder; empty for no held folder.
+std::wstring PathIn(FolderHandle folder, const std::string& name) {
+    const HeldFolder* held = Held(folder);
+    return held == nullptr ? std::wstring() : held->path + Wide(name);
+}
+
+// The final path of an open folder, as \\?\ path; empty when unknown.
+std::wstring FinalPath(HANDLE folder) {
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(folder, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length >= path.size()) {
+        path.resize(length);
+        length = GetFinalPathNameByHandleW(folder, path.data(), static_cast<DWORD>(path.size()), 0);
+    }
+    if (length == 0 || length >= path.size()) {
+        return {};
+    }
+    path.resize(length);
+    return path;
 }
 
 bool FileIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION& identity) {
@@ -423,17 +471,124 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     SetFileTime(AsHandle(file), nullptr, nullptr, &time);
 }
 
-bool IsSameFile(FileHandle file, const std::string& path) {
+FolderHandle HoldFolder(const std::string& folder) {
+    for (std::size_t cut = folder.find_first_of("\\/", 1); cut != std::string::npos;
+         cut = folder.find_first_of("\\/", cut + 1)) {
+        CreateDirectoryW(SystemPath(folder.substr(0, cut)).c_str(), nullptr);
+    }
+    // Without delete sharing nobody can rename or remove the folder meanwhile.
+    HeldFolder held;
+    held.handle = CreateFileW(SystemPath(folder).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held.handle == INVALID_HANDLE_VALUE) {
+        return InvalidFolder;
+    }
+    FILE_ATTRIBUTE_TAG_INFO kind{};
+    if (!GetFileInformationByHandleEx(held.handle, FileAttributeTagInfo, &kind, sizeof kind) ||
+        (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(held.handle);
+        return InvalidFolder;
+    }
+    held.path = FinalPath(held.handle);
+    if (held.path.empty()) {
+        held.path = SystemPath(folder);
+    }
+    if (held.path.empty() || held.path.back() != L'\\') {
+        held.path += L'\\';
+    }
+    HeldFolders().push_back(std::move(held));
+    return static_cast<FolderHandle>(HeldFolders().size() - 1);
+}
+
+void ReleaseFolder(FolderHandle folder) {
+    if (Held(folder) != nullptr) {
+        HeldFolder& held = HeldFolders()[static_cast<std::size_t>(folder)];
+        CloseHandle(held.handle);
+        held.handle = INVALID_HANDLE_VALUE;
+    }
+}
+
+// A name unlikely to exist; creation is exclusive anyway.
+std::string TemporaryName() {
+    static unsigned serial = 0;
+    char name[64];
+    std::snprintf(name, sizeof name, "~untwx-%lu-%08lx%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(GetTickCount()), ++serial);
+    return name;
+}
+
+FileHandle CreatePendingFile(FolderHandle folder, const std::string& name, bool& nameTaken) {
+    nameTaken = false;
+    const std::wstring path = PathIn(folder, name);
+    if (path.empty()) {
+        return InvalidFile;
+    }
+    InstallInterruptHandler();
+    EnterCriticalSection(&PendingLock);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) {
+        PendingHandle = file;
+        PendingPath = path;
+    }
+    LeaveCriticalSection(&PendingLock);
+    nameTaken = file == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+    return AsFileHandle(file);
+}
+
+// As SetFileAttributes does it, but on the open file: no name can be swapped
+// in between.
+void SetAttributes(FileHandle file, std::uint32_t attributes) {
+    if (file == InvalidFile) {
+        return;
+    }
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes | FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(AsHandle(file), FileBasicInfo, &basic, sizeof basic);
+}
+
+bool CloseWritten(FileHandle file) {
+    if (file == InvalidFile) {
+        return false;
+    }
+    InstallInterruptHandler();
+    EnterCriticalSection(&PendingLock);
+    const bool closed = CloseHandle(AsHandle(file)) != 0;
+    if (AsHandle(file) == PendingHandle) {
+        PendingHandle = INVALID_HANDLE_VALUE;
+    }
+    LeaveCriticalSection(&PendingLock);
+    return closed;
+}
+
+NameKind KindOfName(FolderHandle folder, const std::string& name) {
+    const std::wstring path = PathIn(folder, name);
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NameKind::Missing : NameKind::Other;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return NameKind::Other;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return NameKind::Folder;
+    }
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? NameKind::ReadOnlyFile : NameKind::File;
+}
+
+bool IsSameFile(FileHandle file, FolderHandle folder, const std::string& name) {
     BY_HANDLE_FILE_INFORMATION open;
     BY_HANDLE_FILE_INFORMATION named;
-    if (file == InvalidFile || !FileIdentity(AsHandle(file), open)) {
+    const std::wstring path = PathIn(folder, name);
+    if (file == InvalidFile || path.empty() || !FileIdentity(AsHandle(file), open)) {
         return false;
     }
     // No access asked for, so no sharing mode stands in the way; a link is
     // opened as itself.
-    const HANDLE other =
-        CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE other = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (other == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -443,77 +598,34 @@ bool IsSameFile(FileHandle file, const std::string& path) {
            open.nFileIndexHigh == named.nFileIndexHigh && open.nFileIndexLow == named.nFileIndexLow;
 }
 
-bool CreateFolders(const std::string& folder) {
-    for (std::size_t cut = folder.find_first_of("\\/", 1); cut != std::string::npos;
-         cut = folder.find_first_of("\\/", cut + 1)) {
-        CreateDirectoryW(SystemPath(folder.substr(0, cut)).c_str(), nullptr);
-    }
-    const DWORD attributes = GetFileAttributesW(SystemPath(folder).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-FileHandle CreateTemporaryFile(const std::string& folder) {
-    InstallInterruptHandler();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring path = SystemPath(TemporaryName(folder));
-        EnterCriticalSection(&PendingLock);
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        const DWORD error = GetLastError();
-        if (file != INVALID_HANDLE_VALUE) {
-            PendingHandle = file;
-            PendingPath = path;
-        }
-        LeaveCriticalSection(&PendingLock);
-        if (file != INVALID_HANDLE_VALUE) {
-            return AsFileHandle(file);
-        }
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            return InvalidFile;
-        }
-    }
-    return InvalidFile;
-}
-
-bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
-    if (file == InvalidFile || AsHandle(file) != PendingHandle) {
+bool RenamePendingFile(FolderHandle folder, const std::string& name) {
+    const std::wstring target = PathIn(folder, name);
+    if (target.empty()) {
         return false;
     }
-    const std::wstring target = SystemPath(path);
+    InstallInterruptHandler();
     EnterCriticalSection(&PendingLock);
-    // A read-only file is not replaced, whatever the user's rights.
-    bool committed = !IsReadOnlyFile(target);
-    if (!committed) {
-        MarkForDeletion(PendingHandle);
+    const bool renamed = !PendingPath.empty() && PendingHandle == INVALID_HANDLE_VALUE &&
+                         MoveFileExW(PendingPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (renamed) {
+        PendingPath.clear();
     }
-    CloseHandle(PendingHandle);
-    committed = committed && MoveFileExW(PendingPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    if (committed) {
-        SetFileAttributesW(target.c_str(), attributes);
-    } else {
-        DeleteFileW(PendingPath.c_str());
-    }
-    PendingHandle = INVALID_HANDLE_VALUE;
     LeaveCriticalSection(&PendingLock);
-    return committed;
+    return renamed;
 }
 
-void DiscardFile(FileHandle file) {
-    if (file == InvalidFile) {
-        return;
-    }
-    if (AsHandle(file) != PendingHandle) {
-        CloseHandle(AsHandle(file));
-        return;
-    }
+void RemovePendingFile(FolderHandle) {
+    InstallInterruptHandler();
     EnterCriticalSection(&PendingLock);
-    const bool marked = MarkForDeletion(PendingHandle);
-    CloseHandle(PendingHandle);
-    if (!marked) {
-        DeleteFileW(PendingPath.c_str());
+    if (!PendingPath.empty()) {
+        DeleteClosedFile(PendingPath);
+        PendingPath.clear();
     }
-    PendingHandle = INVALID_HANDLE_VALUE;
     LeaveCriticalSection(&PendingLock);
+}
+
+std::thread StartThread(std::function<void()> body) {
+    return std::thread(std::move(body));
 }
 
 unsigned UsableProcessors() {

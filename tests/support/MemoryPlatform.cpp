@@ -63,6 +63,18 @@ OpenFile* Lookup(FileHandle handle) {
     return file.open ? &file : nullptr;
 }
 
+// The folders held, by handle; Reset forgets them.
+std::vector<std::string>& HeldFolders() {
+    static std::vector<std::string> held;
+    return held;
+}
+
+const std::string* Held(FolderHandle folder) {
+    const std::vector<std::string>& held = HeldFolders();
+    return folder >= 0 && static_cast<std::size_t>(folder) < held.size() ? &held[static_cast<std::size_t>(folder)]
+                                                                         : nullptr;
+}
+
 std::string TwoDigits(int value) {
     char text[32];
     std::snprintf(text, sizeof text, "%02d", value);
@@ -74,11 +86,39 @@ std::string TwoDigits(int value) {
 void Reset() {
     const std::lock_guard<std::recursive_mutex> guard(FilesLock());
     Table().clear();
+    HeldFolders().clear();
     TheState() = State{};
 }
 
 State& Current() {
     return TheState();
+}
+
+void RenameFolder(const std::string& from, const std::string& to) {
+    const std::lock_guard<std::recursive_mutex> guard(FilesLock());
+    const auto moved = [&](const std::string& path) {
+        return path.compare(0, from.size(), from) == 0 ? to + path.substr(from.size()) : path;
+    };
+    std::map<std::string, StoredFile> files;
+    for (auto& [path, file] : TheState().files) {
+        files[moved(path)] = std::move(file);
+    }
+    TheState().files = std::move(files);
+    for (std::string& folder : TheState().existingFolders) {
+        folder = moved(folder);
+    }
+    TheState().existingFolders.push_back(from);
+    for (std::string& folder : HeldFolders()) {
+        folder = moved(folder);
+    }
+    if (!TheState().pendingFile.empty()) {
+        TheState().pendingFile = moved(TheState().pendingFile);
+    }
+    for (OpenFile& open : Table()) {
+        if (open.writing) {
+            open.path = moved(open.path);
+        }
+    }
 }
 
 int ReadsAtEnd() {
@@ -202,43 +242,6 @@ void Close(FileHandle file) {
     --TheState().openHandles;
 }
 
-bool IsSameFile(FileHandle file, const std::string& path) {
-    const FilesGuard guard(memory::FilesLock());
-    const memory::OpenFile* open = memory::Lookup(file);
-    return open != nullptr && open->path == path;
-}
-
-bool CreateFolders(const std::string& folder) {
-    memory::State& state = TheState();
-    auto& folders = state.existingFolders;
-    for (std::size_t slash = folder.find('/'); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
-        const std::string prefix = folder.substr(0, slash + 1);
-        // A file of the folder's name stands in the way.
-        if (state.files.count(prefix.substr(0, slash)) != 0) {
-            return false;
-        }
-        if (std::find(folders.begin(), folders.end(), prefix) == folders.end()) {
-            folders.push_back(prefix);
-        }
-    }
-    return true;
-}
-
-FileHandle CreateTemporaryFile(const std::string& folder) {
-    const FilesGuard guard(memory::FilesLock());
-    memory::State& state = TheState();
-    const auto& folders = state.existingFolders;
-    if (!state.pendingFile.empty() || std::find(folders.begin(), folders.end(), folder) == folders.end()) {
-        return InvalidFile;
-    }
-    state.pendingFile = folder + ".untwx-" + std::to_string(++state.temporaryFiles) + ".tmp";
-    state.files[state.pendingFile] = memory::StoredFile{};
-    memory::OpenFile file;
-    file.writing = true;
-    file.path = state.pendingFile;
-    return memory::AddHandle(std::move(file));
-}
-
 std::int32_t Write(FileHandle file, const void* data, std::uint32_t count) {
     const FilesGuard guard(memory::FilesLock());
     memory::OpenFile* open = memory::Lookup(file);
@@ -268,38 +271,123 @@ void SetLastWriteTime(FileHandle file, std::uint32_t dosDateTime) {
     TheState().files[open->path].dosDateTime = dosDateTime;
 }
 
-bool CommitFile(FileHandle file, const std::string& path, std::uint32_t attributes) {
+FolderHandle HoldFolder(const std::string& folder) {
     const FilesGuard guard(memory::FilesLock());
     memory::State& state = TheState();
-    memory::OpenFile* open = memory::Lookup(file);
-    if (open == nullptr || !open->writing || open->path != state.pendingFile) {
+    auto& folders = state.existingFolders;
+    for (std::size_t slash = folder.find('/'); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash + 1);
+        // A file of the folder's name stands in the way.
+        if (state.files.count(prefix.substr(0, slash)) != 0) {
+            return InvalidFolder;
+        }
+        if (std::find(folders.begin(), folders.end(), prefix) == folders.end()) {
+            folders.push_back(prefix);
+        }
+    }
+    if (folder.empty() || folder.back() != '/') {
+        return InvalidFolder;
+    }
+    memory::HeldFolders().push_back(folder);
+    return static_cast<FolderHandle>(memory::HeldFolders().size() - 1);
+}
+
+void ReleaseFolder(FolderHandle) {}
+
+std::string TemporaryName() {
+    const FilesGuard guard(memory::FilesLock());
+    return ".untwx-" + std::to_string(++TheState().temporaryFiles) + ".tmp";
+}
+
+FileHandle CreatePendingFile(FolderHandle folder, const std::string& name, bool& nameTaken) {
+    const FilesGuard guard(memory::FilesLock());
+    memory::State& state = TheState();
+    nameTaken = false;
+    const std::string* held = memory::Held(folder);
+    if (held == nullptr || !state.pendingFile.empty()) {
+        return InvalidFile;
+    }
+    const std::string path = *held + name;
+    if (KindOfName(folder, name) != NameKind::Missing) {
+        nameTaken = true;
+        return InvalidFile;
+    }
+    state.pendingFile = path;
+    state.files[path] = memory::StoredFile{};
+    memory::OpenFile file;
+    file.writing = true;
+    file.path = path;
+    return memory::AddHandle(std::move(file));
+}
+
+void SetAttributes(FileHandle file, std::uint32_t attributes) {
+    const FilesGuard guard(memory::FilesLock());
+    const memory::OpenFile* open = memory::Lookup(file);
+    if (open != nullptr && open->writing) {
+        memory::StoredFile& stored = TheState().files[open->path];
+        stored.attributes = attributes;
+        stored.attributesSet = true;
+    }
+}
+
+bool CloseWritten(FileHandle file) {
+    const FilesGuard guard(memory::FilesLock());
+    const bool open = memory::Lookup(file) != nullptr;
+    Close(file);
+    return open && !TheState().closeFails;
+}
+
+NameKind KindOfName(FolderHandle folder, const std::string& name) {
+    const FilesGuard guard(memory::FilesLock());
+    const memory::State& state = TheState();
+    const std::string* held = memory::Held(folder);
+    if (held == nullptr) {
+        return NameKind::Other;
+    }
+    const std::string path = *held + name;
+    const auto& folders = state.existingFolders;
+    if (std::find(folders.begin(), folders.end(), path + '/') != folders.end()) {
+        return NameKind::Folder;
+    }
+    const auto existing = state.files.find(path);
+    if (existing == state.files.end()) {
+        return NameKind::Missing;
+    }
+    return (existing->second.attributes & 0x01) != 0 ? NameKind::ReadOnlyFile : NameKind::File;
+}
+
+bool IsSameFile(FileHandle file, FolderHandle folder, const std::string& name) {
+    const FilesGuard guard(memory::FilesLock());
+    const memory::OpenFile* open = memory::Lookup(file);
+    const std::string* held = memory::Held(folder);
+    return open != nullptr && held != nullptr && open->path == *held + name;
+}
+
+bool RenamePendingFile(FolderHandle folder, const std::string& name) {
+    const FilesGuard guard(memory::FilesLock());
+    memory::State& state = TheState();
+    const std::string* held = memory::Held(folder);
+    if (held == nullptr || state.pendingFile.empty() || KindOfName(folder, name) == NameKind::Folder) {
         return false;
     }
     memory::StoredFile written = std::move(state.files.at(state.pendingFile));
     state.files.erase(state.pendingFile);
     state.pendingFile.clear();
-    Close(file);
-    const auto& folders = state.existingFolders;
-    const auto existing = state.files.find(path);
-    if ((existing != state.files.end() && (existing->second.attributes & 0x01) != 0) ||
-        std::find(folders.begin(), folders.end(), path + '/') != folders.end()) {
-        return false;
-    }
-    written.attributes = attributes;
-    written.attributesSet = true;
-    state.files[path] = std::move(written);
+    state.files[*held + name] = std::move(written);
     return true;
 }
 
-void DiscardFile(FileHandle file) {
+void RemovePendingFile(FolderHandle) {
     const FilesGuard guard(memory::FilesLock());
     memory::State& state = TheState();
-    memory::OpenFile* open = memory::Lookup(file);
-    if (open != nullptr && open->writing && open->path == state.pendingFile) {
+    if (!state.pendingFile.empty()) {
         state.files.erase(state.pendingFile);
         state.pendingFile.clear();
     }
-    Close(file);
+}
+
+std::thread StartThread(std::function<void()> body) {
+    return std::thread(std::move(body));
 }
 
 unsigned UsableProcessors() {

@@ -33,6 +33,7 @@ struct State {
     std::uint32_t readLimit = 0;                                 // most bytes one read delivers; 0: no limit
     unsigned processors = 2;                                     // what UsableProcessors answers
     bool outputFails = false;                                    // standard output on a full disk
+    bool closeFails = false;                                     // closing a written file reports an error
     // Outputs.
     std::string output;                                        // console bytes as written
     std::string errors;                                        // standard error's
@@ -51,6 +52,9 @@ struct State {
 // Clears everything (inputs included) for a new run.
 void Reset();
 State& Current();
+// Renames folder from to to (both ending in '/'), with everything in it; a
+// folder held follows, as a held folder does, and from is made anew.
+void RenameFolder(const std::string& from, const std::string& to);
 // Reads of a file that found nothing more to read (end of file), counted
 // under the file table's lock: safe while a run is going on.
 int ReadsAtEnd();

@@ -292,93 +292,17 @@ TEST_F(MemoryPlatform, ShortReadsDeliverAtMostTheLimit) {
     platform::Close(file);
 }
 
-std::string Content(const platform::memory::StoredFile& file) {
-    return std::string(file.content.begin(), file.content.end());
-}
-
-TEST_F(MemoryPlatform, TemporaryFilesAreCreatedOnlyInExistingFolders) {
-    EXPECT_EQ(platform::CreateTemporaryFile("missing/"), platform::InvalidFile);
-    EXPECT_EQ(platform::CreateTemporaryFile(""), platform::InvalidFile);
-    EXPECT_TRUE(state().files.empty());
-    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
-    ASSERT_NE(file, platform::InvalidFile);
-    EXPECT_EQ(state().pendingFile.rfind("out/.untwx-", 0), 0u) << state().pendingFile;
-    EXPECT_EQ(state().files.count(state().pendingFile), 1u);
-    EXPECT_EQ(platform::CreateTemporaryFile("out/"), platform::InvalidFile) << "one pending file at a time";
-}
-
-TEST_F(MemoryPlatform, CommitPutsTheWholeFileInPlaceAndReplacesAnEarlierOne) {
-    platform::FileHandle file = platform::CreateTemporaryFile("out/");
-    EXPECT_EQ(platform::Write(file, "abc", 3), 3);
-    EXPECT_EQ(platform::Write(file, "de", 2), 2);
-    EXPECT_EQ(platform::Write(file, "", 0), 0);
-    platform::SetLastWriteTime(file, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
-    EXPECT_TRUE(platform::CommitFile(file, "out/a.txt", 0x20));
-    ASSERT_EQ(state().files.size(), 1u);
-    const auto& first = state().files.at("out/a.txt");
-    EXPECT_EQ(Content(first), "abcde");
-    EXPECT_EQ(first.dosDateTime, EncodeDosDateTime({2001, 2, 3, 4, 5, 6}));
-    EXPECT_TRUE(first.attributesSet);
-    EXPECT_EQ(first.attributes, 0x20u);
-    EXPECT_EQ(state().openHandles, 0);
-    EXPECT_TRUE(state().pendingFile.empty());
-
-    file = platform::CreateTemporaryFile("out/");
-    EXPECT_EQ(platform::Write(file, "x", 1), 1);
-    EXPECT_TRUE(platform::CommitFile(file, "out/a.txt", 0x02));
-    ASSERT_EQ(state().files.size(), 1u);
-    const auto& second = state().files.at("out/a.txt");
-    EXPECT_EQ(Content(second), "x");
-    EXPECT_EQ(second.dosDateTime, 0u);
-    EXPECT_EQ(second.attributes, 0x02u);
-}
-
-TEST_F(MemoryPlatform, ReadOnlyFileOrFolderIsNotReplaced) {
-    platform::FileHandle file = platform::CreateTemporaryFile("out/");
-    platform::Write(file, "keep", 4);
-    ASSERT_TRUE(platform::CommitFile(file, "out/a.txt", 0x21));
-    file = platform::CreateTemporaryFile("out/");
-    platform::Write(file, "new", 3);
-    EXPECT_FALSE(platform::CommitFile(file, "out/a.txt", 0x20));
-    state().existingFolders.push_back("out/sub/");
-    file = platform::CreateTemporaryFile("out/");
-    EXPECT_FALSE(platform::CommitFile(file, "out/sub", 0x20));
-    ASSERT_EQ(state().files.size(), 1u) << "no temporary file stays";
-    EXPECT_EQ(Content(state().files.at("out/a.txt")), "keep");
-    EXPECT_EQ(state().openHandles, 0);
-}
-
-TEST_F(MemoryPlatform, DiscardRemovesThePendingFileAndCommitNeedsIt) {
-    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
-    platform::Write(file, "part", 4);
-    platform::DiscardFile(file);
-    EXPECT_TRUE(state().files.empty());
-    EXPECT_EQ(state().openHandles, 0);
-    EXPECT_FALSE(platform::CommitFile(file, "out/a.txt", 0x20));
-    platform::DiscardFile(platform::InvalidFile);
-    state().archives["a.twx"] = {1};
-    const platform::FileHandle archive = platform::OpenForReading("a.twx");
-    EXPECT_FALSE(platform::CommitFile(archive, "out/a.txt", 0x20));
-    EXPECT_TRUE(state().files.empty());
-    platform::Close(archive);
-}
-
-TEST_F(MemoryPlatform, WritesFailOnceTheDiskIsFull) {
-    state().diskSpace = 5;
-    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
-    EXPECT_EQ(platform::Write(file, "abc", 3), 3);
-    EXPECT_EQ(platform::Write(file, "def", 3), -1);
-    EXPECT_EQ(platform::Write(file, "de", 2), 2);
-    EXPECT_EQ(platform::Write(file, "", 0), 0);
-    EXPECT_EQ(platform::Write(file, "f", 1), -1);
-    platform::DiscardFile(file);
+// A new pending file in folder (held for it).
+platform::FileHandle NewPendingFile(const std::string& folder = "out/") {
+    bool taken = false;
+    return platform::CreatePendingFile(platform::HoldFolder(folder), platform::TemporaryName(), taken);
 }
 
 TEST_F(MemoryPlatform, WritesFailOnInvalidClosedAndReadingHandles) {
     EXPECT_EQ(platform::Write(platform::InvalidFile, "a", 1), -1);
     EXPECT_EQ(platform::Write(platform::InvalidFile, "", 0), -1);
-    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
-    platform::DiscardFile(file);
+    const platform::FileHandle file = NewPendingFile();
+    platform::CloseWritten(file);
     EXPECT_EQ(platform::Write(file, "a", 1), -1);
     state().archives["a.twx"] = {1};
     const platform::FileHandle archive = platform::OpenForReading("a.twx");
@@ -387,7 +311,7 @@ TEST_F(MemoryPlatform, WritesFailOnInvalidClosedAndReadingHandles) {
 }
 
 TEST_F(MemoryPlatform, StoresOnlyValidDosStamps) {
-    const platform::FileHandle file = platform::CreateTemporaryFile("out/");
+    const platform::FileHandle file = NewPendingFile();
     const std::string temporary = state().pendingFile;
     const std::uint32_t invalid[] = {
         EncodeDosDateTime({2001, 0, 3, 4, 5, 6}), EncodeDosDateTime({2001, 13, 3, 4, 5, 6}),
@@ -402,31 +326,12 @@ TEST_F(MemoryPlatform, StoresOnlyValidDosStamps) {
     }
     platform::SetLastWriteTime(file, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
     EXPECT_EQ(state().files.at(temporary).dosDateTime, EncodeDosDateTime({2000, 2, 29, 23, 59, 58}));
-    platform::DiscardFile(file);
-}
-
-TEST_F(MemoryPlatform, IsSameFileOnlyForThePathTheArchiveWasOpenedBy) {
-    state().archives["out/a.twx"] = {1};
-    const platform::FileHandle archive = platform::OpenForReading("out/a.twx");
-    EXPECT_TRUE(platform::IsSameFile(archive, "out/a.twx"));
-    EXPECT_FALSE(platform::IsSameFile(archive, "out/b.twx"));
-    EXPECT_FALSE(platform::IsSameFile(platform::InvalidFile, "out/a.twx"));
-    platform::Close(archive);
-}
-
-TEST_F(MemoryPlatform, CreateFoldersAddsEveryMissingParentUnlessAFileIsInTheWay) {
-    EXPECT_TRUE(platform::CreateFolders("neu/tief/"));
-    EXPECT_EQ(state().existingFolders, (Args{"out/", "neu/", "neu/tief/"}));
-    EXPECT_NE(platform::CreateTemporaryFile("neu/tief/"), platform::InvalidFile);
-    state().files["datei"] = {};
-    EXPECT_FALSE(platform::CreateFolders("datei/unter/"));
-    EXPECT_EQ(state().existingFolders.size(), 3u);
 }
 
 TEST_F(MemoryPlatform, HandlesStaySmallAndAreReused) {
     state().archives["a.twx"] = {1};
     const platform::FileHandle a = platform::OpenForReading("a.twx");
-    const platform::FileHandle b = platform::CreateTemporaryFile("out/");
+    const platform::FileHandle b = NewPendingFile();
     EXPECT_EQ(a, 1);
     EXPECT_EQ(b, 2);
     platform::Close(a);
@@ -439,10 +344,10 @@ TEST_F(MemoryPlatform, HandlesStaySmallAndAreReused) {
 }
 
 TEST_F(MemoryPlatform, ResetClosesHandlesAndRestoresFolders) {
-    state().existingFolders = {"other/"};
+    state().existingFolders = {};
     state().standardInput = "x\n";
     state().diskSpace = 1;
-    const platform::FileHandle file = platform::CreateTemporaryFile("other/");
+    const platform::FileHandle file = NewPendingFile("other/");
     ASSERT_NE(file, platform::InvalidFile);
     platform::memory::Reset();
     EXPECT_EQ(state().openHandles, 0);
