@@ -58,6 +58,9 @@ void TArchiveReader::FinishCommand()
 std::int32_t TArchiveReader::ReadOrStop(void* buffer, std::uint32_t count)
 {
     const std::int32_t read = platform::Read(ArchiveHandle, buffer, count);
+    // An archive that could not be opened has been reported already.
+    if (read < 0 && ArchiveHandle != platform::InvalidFile)
+        throw TArchiveStop{StopKind::ReadError, 0, 0, platform::LastErrorText()};
     if (read < 1)
         Stop(StopKind::ReadError);
     return read;

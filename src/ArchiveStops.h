@@ -49,6 +49,8 @@ struct TArchiveStop {
     StopKind Kind;
     std::uint32_t StoredCRC = 0;
     std::uint32_t ComputedCRC = 0;
+    // For a read that failed: the system's message (native text), else empty.
+    std::string Reason = {};
 
     const TStopText& Text() const { return StopTexts[static_cast<unsigned>(Kind)]; }
     // The stop's own line, its numbers filled in.

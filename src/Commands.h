@@ -24,14 +24,21 @@ void CheckArchive(TArchiveReader& reader);
 // "-e": every archived file into the target folder. The file being written
 // is discarded when the extraction ends before it is complete, by a stop or
 // an error on the way out.
+// "-x": the same with the stored folders, made inside the target folder,
+// and of the records the selection chooses (all when it is null).
 class TExtraction {
 public:
     // folder ends with the platform's separator.
-    explicit TExtraction(std::string folder) : TargetFolder(std::move(folder)) {}
+    explicit TExtraction(std::string folder, bool withFolders = false, TSelection* selection = nullptr)
+        : TargetFolder(std::move(folder)), WithFolders(withFolders), Selection(selection)
+    {
+    }
 
     void ExtractArchive(TArchiveReader& reader);
 
     const std::string TargetFolder;
+    const bool WithFolders;
+    TSelection* const Selection;
     // Records that could not be written.
     std::uint32_t FailedRecords = 0;
 

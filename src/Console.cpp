@@ -113,3 +113,14 @@ std::string PadRight(std::string_view text, std::uint8_t width)
         result.append(width - result.size(), ' ');
     return result;
 }
+
+void ReportRecordFailure(std::string_view storedName, std::string_view reason)
+{
+    platform::WriteText(ShownName(storedName), platform::Stream::Error);
+    platform::WriteNative(": " + std::string(reason) + "\r\n", platform::Stream::Error);
+}
+
+void ReportFailure(std::string_view nativeName, std::string_view reason)
+{
+    platform::WriteNative(ShownNative(nativeName) + ": " + std::string(reason) + "\r\n", platform::Stream::Error);
+}

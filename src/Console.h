@@ -31,3 +31,8 @@ std::string ShownNative(std::string_view text);
 
 // The text followed by blanks up to width; a longer text stays whole.
 std::string PadRight(std::string_view text, std::uint8_t width);
+
+// One line on standard error: a stored name (archive text), shown as names
+// are, or a typed name (native text), then why it failed (native text).
+void ReportRecordFailure(std::string_view storedName, std::string_view reason);
+void ReportFailure(std::string_view nativeName, std::string_view reason);

@@ -1,12 +1,15 @@
-// Front end: screens, parameter checks, dispatch to the two commands.
+// Front end: screens, parameter checks, dispatch to the commands, the report
+// of every stop and the exit code of every ending.
 #include "UnTWX.h"
 
 #include <new>
+#include <optional>
 
 #include "ArchiveReader.h"
 #include "Commands.h"
 #include "Console.h"
 #include "ConsoleLayout.h"
+#include "Selection.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -39,6 +42,30 @@ void PrintUsage()
     PrintLine(" \"UNTWX -e c:\\name.twx  c:\\docs\\\"           ...um alle Datein in c:\\name.twx");
     PrintLine("                                               nach c:\\docs\\ zu entpacken");
     PrintLine();
+}
+
+// One entry of the usage: the call, then its description from column 45
+// and the description's second line from column 48.
+void PrintUsageEntry(std::string_view call, std::string_view first, std::string_view second)
+{
+    PrintLine(PadRight(call, 44) + std::string(first));
+    if (!second.empty())
+        PrintLine(std::string(47, ' ') + std::string(second));
+    PrintLine();
+}
+
+// "-h": the usage block, then the command words beyond "-i" and "-e".
+void PrintHelp()
+{
+    PrintUsage();
+    PrintUsageEntry(" \"UNTWX -x c:\\name.twx  c:\\docs\\ [Name...]\"", "...um alle (oder die genannten) Datein",
+                    "mit ihren Ordnern nach c:\\docs\\ zu entpacken");
+    PrintUsageEntry(" \"UNTWX -p c:\\name.twx [Name...]\"", "...um den Inhalt der Datein auf die",
+                    "Standardausgabe zu schreiben");
+    PrintUsageEntry(" \"UNTWX -t c:\\name.twx [d:\\andere.twx...]\"", "...um Archive vollstaendig zu pruefen", "");
+    PrintUsageEntry(" \"UNTWX -l c:\\name.twx\"", "...um die Datein fuer Skripte aufzulisten",
+                    "(Tabulatoren, UTF-8, ISO-Datum)");
+    PrintUsageEntry(" \"UNTWX -h\"  oder  \"UNTWX -v\"", "...diese Hilfe oder die Versionsnummer", "");
 }
 
 void PrintHeading(const std::string& title)
@@ -83,6 +110,14 @@ bool EndsWithSeparator(const std::string& folder)
     return last == platform::PathSeparator() || last == '/';
 }
 
+int MissingParameters(const std::string& title)
+{
+    PrintHeading(title);
+    PrintLine("nicht genug Parameter");
+    ClosingPause();
+    return ExitCode::CommandLineError;
+}
+
 // A stop of the archive reader: its lines and, but after a wrong signature,
 // the closing pause.
 int ReportStop(const TArchiveStop& stop)
@@ -96,29 +131,137 @@ int ReportStop(const TArchiveStop& stop)
     return ExitCode::Stopped;
 }
 
-// Reads the archive at path with command(reader); false after a stop, which
-// has been reported. The reader, and with it the archive, is closed before
-// this returns.
+// Reads the archive at path with command(reader): the stop that ended it, if
+// one did. An archive that cannot be opened is reported on standard error
+// and reads as the read error. The reader, and with it the archive, is
+// closed before this returns.
 template <typename Command>
-bool ReadArchiveAt(const std::string& path, Command&& command, int& exitCode)
+std::optional<TArchiveStop> ReadArchiveAt(const std::string& path, Command&& command)
 {
+    const platform::FileHandle archive = platform::OpenForReading(path);
+    if (archive == platform::InvalidFile)
+        ReportFailure(path, platform::LastErrorText());
     try {
-        TArchiveReader reader(platform::OpenForReading(path));
+        TArchiveReader reader(archive);
         reader.OpenArchive(command);
     } catch (const TArchiveStop& stop) {
-        exitCode = ReportStop(stop);
-        return false;
+        if (!stop.Reason.empty())
+            ReportFailure(path, stop.Reason);
+        return stop;
     }
-    return true;
+    return std::nullopt;
 }
 
-int MissingParameters(const std::string& title)
+// The NAME arguments from first on, as stored names are written.
+TSelection SelectionOf(const std::vector<std::string>& arguments, std::size_t first)
 {
-    PrintHeading(title);
-    PrintLine("nicht genug Parameter");
-    ClosingPause();
-    return ExitCode::CommandLineError;
+    std::vector<std::string> names;
+    for (std::size_t i = first; i < arguments.size(); ++i)
+        names.push_back(platform::StoredNameOf(arguments[i]));
+    return TSelection(std::move(names));
 }
+
+// A NAME that chose nothing is reported and makes the exit code 1.
+int CheckSelection(const TSelection& selection, const std::vector<std::string>& arguments, std::size_t first, int exitCode)
+{
+    const std::vector<std::string> unmatched = selection.Unmatched();
+    for (std::size_t i = first; i < arguments.size(); ++i) {
+        for (const std::string& name : unmatched) {
+            if (platform::StoredNameOf(arguments[i]) == name) {
+                ReportFailure(arguments[i], "keine passende Datei im Archiv");
+                break;
+            }
+        }
+    }
+    return unmatched.empty() || exitCode != ExitCode::Success ? exitCode : ExitCode::SomeFilesFailed;
+}
+
+// "-t": one line per archive, its name and ": OK" or its stop line.
+int CheckArchives(const std::vector<std::string>& arguments)
+{
+    bool sound = true;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::optional<TArchiveStop> stop = ReadArchiveAt(arguments[i], CheckArchive);
+        PrintNative(ShownNative(arguments[i]));
+        PrintLine(stop ? ": " + stop->Line() : std::string(": OK"));
+        sound = sound && !stop;
+    }
+    ClosingPause();
+    return sound ? ExitCode::Success : ExitCode::Stopped;
+}
+
+// A stop of a command whose standard output is data: its line on standard
+// error, exit code 2.
+int ReportStopOnError(const TArchiveStop& stop)
+{
+    platform::WriteText(stop.Line() + "\r\n", platform::Stream::Error);
+    ClosingPause();
+    return ExitCode::Stopped;
+}
+
+// "-l" and "-p": standard output carries the data alone.
+template <typename Command>
+int WriteDataOf(const std::string& path, Command&& command)
+{
+    if (const std::optional<TArchiveStop> stop = ReadArchiveAt(path, command))
+        return ReportStopOnError(*stop);
+    ClosingPause();
+    return ExitCode::Success;
+}
+
+// "-e" and "-x": the start line, the extraction, "-done".
+int Extract(const std::vector<std::string>& arguments, bool withFolders, TSelection* selection)
+{
+    std::string folder = arguments[2];
+    if (!EndsWithSeparator(folder))
+        folder += platform::PathSeparator();
+    Print("enpacke das Archiv ");
+    PrintNative(ShownNative(arguments[1]));
+    Print(" nach ");
+    PrintNative(ShownNative(folder));
+    PrintLine();
+    PrintLine();
+    TExtraction extraction(std::move(folder), withFolders, selection);
+    if (const std::optional<TArchiveStop> stop =
+            ReadArchiveAt(arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }))
+        return ReportStop(*stop);
+    PrintLine();
+    PrintLine("-done");
+    ClosingPause();
+    return extraction.FailedRecords == 0 ? ExitCode::Success : ExitCode::SomeFilesFailed;
+}
+
+// The command words beyond "-i" and "-e"; nullopt for one that is none.
+std::optional<int> RunOtherCommand(const std::vector<std::string>& arguments)
+{
+    const std::string& command = arguments[0];
+    if (command == "-h" || command == "--help" || command == "-?" || command == "/?") {
+        PrintHelp();
+        ClosingPause();
+        return ExitCode::Success;
+    }
+    if (command == "-v" || command == "--version") {
+        PrintLine("UNTWX " UNTWX_VERSION);
+        ClosingPause();
+        return ExitCode::Success;
+    }
+    const std::size_t needed = command == "-x" ? 3 : 2;
+    if (command != "-t" && command != "-l" && command != "-p" && command != "-x")
+        return std::nullopt;
+    if (arguments.size() < needed)
+        return MissingParameters(TitleLine());
+    if (command == "-t")
+        return CheckArchives(arguments);
+    if (command == "-l")
+        return WriteDataOf(arguments[1], ListForScripts);
+    TSelection selection = SelectionOf(arguments, needed);
+    const int exitCode = command == "-p" ? WriteDataOf(arguments[1], [&selection](TArchiveReader& reader) {
+        WriteContents(reader, selection);
+    })
+                                         : Extract(arguments, true, &selection);
+    return CheckSelection(selection, arguments, needed, exitCode);
+}
+
 
 }  // namespace
 
@@ -135,7 +278,9 @@ int OutOfMemoryStop()
     return ExitCode::OutOfMemory;
 }
 
-int RunUnTWX(const std::vector<std::string>& arguments)
+namespace {
+
+int Dispatch(const std::vector<std::string>& arguments)
 {
     if (arguments.empty()) {
         ShowWelcome();
@@ -147,9 +292,8 @@ int RunUnTWX(const std::vector<std::string>& arguments)
     if (command == "-i") {
         if (arguments.size() < 2)
             return MissingParameters(EditionTitleLine());
-        int exitCode = ExitCode::Success;
-        if (!ReadArchiveAt(arguments[1], ListArchive, exitCode))
-            return exitCode;
+        if (const std::optional<TArchiveStop> stop = ReadArchiveAt(arguments[1], ListArchive))
+            return ReportStop(*stop);
         ClosingPause();
         return ExitCode::Success;
     }
@@ -157,25 +301,11 @@ int RunUnTWX(const std::vector<std::string>& arguments)
     if (command == "-e") {
         if (arguments.size() < 3)
             return MissingParameters(TitleLine());
-        std::string folder = arguments[2];
-        if (!EndsWithSeparator(folder))
-            folder += platform::PathSeparator();
-        Print("enpacke das Archiv ");
-        PrintNative(ShownNative(arguments[1]));
-        Print(" nach ");
-        PrintNative(ShownNative(folder));
-        PrintLine();
-        PrintLine();
-        TExtraction extraction(std::move(folder));
-        int exitCode = ExitCode::Success;
-        if (!ReadArchiveAt(
-                arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }, exitCode))
-            return exitCode;
-        PrintLine();
-        PrintLine("-done");
-        ClosingPause();
-        return extraction.FailedRecords == 0 ? ExitCode::Success : ExitCode::SomeFilesFailed;
+        return Extract(arguments, false, nullptr);
     }
+
+    if (const std::optional<int> exitCode = RunOtherCommand(arguments))
+        return *exitCode;
 
     PrintHeading(TitleLine());
     PrintLine("ungueltiger Befehlsparameter, benutzen Sie:");
@@ -183,4 +313,18 @@ int RunUnTWX(const std::vector<std::string>& arguments)
     PrintUsage();
     ClosingPause();
     return ExitCode::CommandLineError;
+}
+
+}  // namespace
+
+int RunUnTWX(const std::vector<std::string>& arguments)
+{
+    int exitCode = Dispatch(arguments);
+    // Output lost to a full disk or an I/O error (not a reader gone away).
+    if (platform::OutputFailed()) {
+        platform::WriteText("Standardausgabe konnte nicht geschrieben werden\r\n", platform::Stream::Error);
+        if (exitCode == ExitCode::Success)
+            exitCode = ExitCode::SomeFilesFailed;
+    }
+    return exitCode;
 }

@@ -81,7 +81,13 @@ inline constexpr FolderHandle InvalidFolder = -1;
 // Creates folder (ending with a separator) and its missing parents, then
 // holds it; InvalidFolder when it is no folder afterwards.
 FolderHandle HoldFolder(const std::string& folder);
+// The folder name (one component, native text) inside a held folder, made
+// when missing and held in turn; never through a link: InvalidFolder when
+// name is a link, a file or cannot be made.
+FolderHandle HoldSubfolder(FolderHandle parent, const std::string& name);
 void ReleaseFolder(FolderHandle folder);
+// The system's message for the last call that failed (native text).
+std::string LastErrorText();
 
 // The pending file: an extracted file being written under a temporary name.
 // It is process-wide, one at a time, and an interrupt or termination of the
@@ -129,6 +135,8 @@ char PathSeparator();
 // A stored file name (archive text) as native text, the name the file is
 // created under; Win32 drops trailing dots and blanks, as its ordinary calls do.
 std::string NativeFileName(std::string_view storedName);
+// Native text (a typed name) as a stored name is written: Windows-1252.
+std::string StoredNameOf(std::string_view native);
 // True where the system gives the stored name a meaning of its own (Win32:
 // devices, and names of dots and blanks alone, which mean the folder itself).
 bool IsReservedFileName(std::string_view name);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 
@@ -388,8 +389,27 @@ FolderHandle HoldFolder(const std::string& folder) {
     return descriptor < 0 ? InvalidFolder : descriptor;
 }
 
+FolderHandle HoldSubfolder(FolderHandle parent, const std::string& name) {
+    const int directory = Descriptor(parent);
+    if (directory < 0 || name.empty() || name.find('/') != std::string::npos) {
+        return InvalidFolder;
+    }
+    if (::mkdirat(directory, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return InvalidFolder;
+    }
+    int descriptor;
+    do {
+        descriptor = ::openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor < 0 ? InvalidFolder : descriptor;
+}
+
 void ReleaseFolder(FolderHandle folder) {
     Close(folder);
+}
+
+std::string LastErrorText() {
+    return std::strerror(errno);
 }
 
 std::string TemporaryName() {
@@ -489,6 +509,10 @@ std::thread StartThread(std::function<void()> body) {
 
 char PathSeparator() {
     return '/';
+}
+
+std::string StoredNameOf(std::string_view native) {
+    return StartedSettings().utf8 ? Utf8To1252(native) : std::string(native);
 }
 
 std::string NativeFileName(std::string_view storedName) {

@@ -276,6 +276,22 @@ const HeldFolder* Held(FolderHandle folder) {
                : nullptr;
 }
 
+// Keeps a newly held folder in a free slot; its path gets a final backslash.
+FolderHandle Remember(HeldFolder held) {
+    if (held.path.empty() || held.path.back() != L'\\') {
+        held.path += L'\\';
+    }
+    std::vector<HeldFolder>& folders = HeldFolders();
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (folders[i].handle == INVALID_HANDLE_VALUE) {
+            folders[i] = std::move(held);
+            return static_cast<FolderHandle>(i);
+        }
+    }
+    folders.push_back(std::move(held));
+    return static_cast<FolderHandle>(folders.size() - 1);
+}
+
 // The path of name in a held folder; empty for no held folder.
 std::wstring PathIn(FolderHandle folder, const std::string& name) {
     const HeldFolder* held = Held(folder);
@@ -493,11 +509,31 @@ FolderHandle HoldFolder(const std::string& folder) {
     if (held.path.empty()) {
         held.path = SystemPath(folder);
     }
-    if (held.path.empty() || held.path.back() != L'\\') {
-        held.path += L'\\';
+    return Remember(std::move(held));
+}
+
+FolderHandle HoldSubfolder(FolderHandle parent, const std::string& name) {
+    const std::wstring path = name.empty() || name.find_first_of("\\/:") != std::string::npos ? std::wstring()
+                                                                                              : PathIn(parent, name);
+    if (path.empty()) {
+        return InvalidFolder;
     }
-    HeldFolders().push_back(std::move(held));
-    return static_cast<FolderHandle>(HeldFolders().size() - 1);
+    CreateDirectoryW(path.c_str(), nullptr);
+    // A reparse point (a link or a junction) is opened as itself, and refused.
+    HeldFolder held;
+    held.handle = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (held.handle == INVALID_HANDLE_VALUE) {
+        return InvalidFolder;
+    }
+    FILE_ATTRIBUTE_TAG_INFO kind{};
+    if (!GetFileInformationByHandleEx(held.handle, FileAttributeTagInfo, &kind, sizeof kind) ||
+        (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (kind.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(held.handle);
+        return InvalidFolder;
+    }
+    held.path = path;
+    return Remember(std::move(held));
 }
 
 void ReleaseFolder(FolderHandle folder) {
@@ -506,6 +542,20 @@ void ReleaseFolder(FolderHandle folder) {
         CloseHandle(held.handle);
         held.handle = INVALID_HANDLE_VALUE;
     }
+}
+
+std::string LastErrorText() {
+    const DWORD error = GetLastError();
+    wchar_t* text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length > 0 ? std::wstring(text, length) : L"Fehler " + std::to_wstring(error);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.')) {
+        message.pop_back();
+    }
+    return Utf8(message);
 }
 
 // A name unlikely to exist; creation is exclusive anyway.
@@ -650,6 +700,10 @@ char PathSeparator() {
 // Trailing dots and blanks go, as the ordinary calls drop them: a prefixed
 // path would keep them, and Explorer could then neither open nor delete the
 // file.
+std::string StoredNameOf(std::string_view native) {
+    return Utf8To1252(native);
+}
+
 std::string NativeFileName(std::string_view storedName) {
     return Utf8(FromArchiveCodePage(WithoutTrailingDotsAndBlanks(storedName)));
 }

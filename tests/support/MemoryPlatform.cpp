@@ -292,7 +292,30 @@ FolderHandle HoldFolder(const std::string& folder) {
     return static_cast<FolderHandle>(memory::HeldFolders().size() - 1);
 }
 
+FolderHandle HoldSubfolder(FolderHandle parent, const std::string& name) {
+    const FilesGuard guard(memory::FilesLock());
+    const std::string* held = memory::Held(parent);
+    if (held == nullptr || name.empty() || name.find('/') != std::string::npos) {
+        return InvalidFolder;
+    }
+    const std::string folder = *held + name + "/";
+    auto& folders = TheState().existingFolders;
+    // A file of the folder's name stands in the way.
+    if (TheState().files.count(*held + name) != 0) {
+        return InvalidFolder;
+    }
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+        folders.push_back(folder);
+    }
+    memory::HeldFolders().push_back(folder);
+    return static_cast<FolderHandle>(memory::HeldFolders().size() - 1);
+}
+
 void ReleaseFolder(FolderHandle) {}
+
+std::string LastErrorText() {
+    return "Fehler im Speicher";
+}
 
 std::string TemporaryName() {
     const FilesGuard guard(memory::FilesLock());
@@ -398,6 +421,10 @@ void AdviseRandomAccess(void*, std::size_t) {}
 
 char PathSeparator() {
     return '/';
+}
+
+std::string StoredNameOf(std::string_view native) {
+    return std::string(native);
 }
 
 std::string NativeFileName(std::string_view storedName) {
