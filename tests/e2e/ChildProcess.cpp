@@ -292,6 +292,11 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
         } else if (::dup2(input.read, 0) < 0 || ::dup2(output.write, 1) < 0 || ::dup2(errors.write, 2) < 0) {
             ::_exit(126);
         }
+        if (!request.outputFile.empty()) {
+            const int file = ::open(request.outputFile.c_str(), O_WRONLY);
+            if (file < 0 || ::dup2(file, 1) < 0)
+                ::_exit(126);
+        }
         for (const int descriptor : request.closedDescriptors)
             ::close(descriptor);
         if (request.addressSpaceLimit != 0) {

@@ -28,6 +28,8 @@ struct ChildRequest {
     std::vector<int> closedDescriptors;
     // Standard output is a pipe whose reader has gone, as after `| head -1`.
     bool outputReaderGone = false;
+    // Standard output goes to this file (e.g. /dev/full) instead of a pipe.
+    std::string outputFile;
     // Limit of the child's address space in bytes; 0 for none.
     std::uint64_t addressSpaceLimit = 0;
     // Asked about every 20 ms while the child runs; once it yields true the
