@@ -24,6 +24,11 @@ TEST_F(EndToEndTest, ContentGoesThroughThePipeByteForByte)
     EXPECT_TRUE(all.output == std::string(both.begin(), both.end())) << "content of both files, in order";
     const ChildResult chosen = Run({"-p", "a.twx", "*.TXT"});
     EXPECT_EQ(chosen.output, std::string(second.begin(), second.end()));
+    std::ofstream(Work / "inhalt.bin").flush();
+    ChildRequest toFile = Request({"-p", "a.twx", "eins.bin"});
+    toFile.outputFile = (Work / "inhalt.bin").string();
+    EXPECT_EQ(RunRequest(toFile).exitCode, 0);
+    EXPECT_TRUE(ReadBytes(Work / "inhalt.bin") == first) << "the same bytes into a file";
 }
 
 TEST_F(EndToEndTest, FoldersOnDiskNeverLeadOutOfTheTarget)
@@ -37,7 +42,7 @@ TEST_F(EndToEndTest, FoldersOnDiskNeverLeadOutOfTheTarget)
         fs::create_directory_symlink(Work / "woanders", Work / "out" / "texte");
     std::ofstream(Work / "out" / "datei") << "im Weg";
     Put("a.twx", WriteArchive({::Record("texte\\a.txt", Text("1")), ::Record("datei\\b.txt", Text("2")),
-                               ::Record("neu\\c.txt", Text("3"))},
+                               ::Record("neu\\c.txt", Text("3")), ::Record("con\\d.txt", Text("4"))},
                               WriterOptions{}));
     const ChildResult run = Run({"-x", "a.twx", "out"});
     EXPECT_EQ(run.exitCode, 1);
@@ -47,6 +52,8 @@ TEST_F(EndToEndTest, FoldersOnDiskNeverLeadOutOfTheTarget)
     EXPECT_EQ(fs::exists(Work / "out" / "texte" / "a.txt"), !link);
     EXPECT_EQ(run.errors.find("texte\\a.txt: ") != std::string::npos, link) << run.errors;
     EXPECT_NE(run.errors.find("datei\\b.txt: "), std::string::npos) << run.errors;
+    // A device name is no folder on Win32; elsewhere it is a name like any.
+    EXPECT_EQ(fs::exists(Work / "out" / "con" / "d.txt"), !RunsUnderWine());
 }
 
 TEST_F(EndToEndTest, OutputLostToAFullDiskEndsWithExitCodeOne)
