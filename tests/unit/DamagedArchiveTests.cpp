@@ -25,32 +25,25 @@ using FileMap = std::map<std::string, Bytes>;
 constexpr std::size_t HeaderBits = HeaderSize * 8;
 constexpr std::size_t FramingBits = 96;  // L, primary index, CRC
 
-enum class Ending {
-    Restored,       // exit 0, exactly the original files
-    ReadError,
-    BadSignature,
-    BadHeaderCrc,
-    OtherVersion,
-    NoBlockMark,
-    BadBlockSize,
-    BlockCrc,
-    Broken,         // anything the promise does not allow
-};
+// How a run ended: with exactly the original files, by one of the
+// program's stops, or in a way the promise does not allow.
+enum class Ending : std::uint8_t { Restored = 0x80, Broken = 0x81 };
+
+constexpr Ending StoppedBy(StopKind kind)
+{
+    return static_cast<Ending>(kind);
+}
 
 const char* Name(Ending ending)
 {
-    switch (ending) {
-    case Ending::Restored: return "restored";
-    case Ending::ReadError: return "read error";
-    case Ending::BadSignature: return "signature stop";
-    case Ending::BadHeaderCrc: return "header CRC stop";
-    case Ending::OtherVersion: return "version stop";
-    case Ending::NoBlockMark: return "block mark stop";
-    case Ending::BadBlockSize: return "block size stop";
-    case Ending::BlockCrc: return "block CRC stop";
-    case Ending::Broken: return "BROKEN";
-    }
-    return "?";
+    static constexpr const char* Stops[] = {"read error",      "signature stop",  "header CRC stop", "version stop",
+                                            "block mark stop", "block size stop", "block CRC stop"};
+    static_assert(std::size(Stops) == std::size(StopTexts));
+    if (ending == Ending::Restored)
+        return "restored";
+    if (ending == Ending::Broken)
+        return "BROKEN";
+    return Stops[static_cast<unsigned>(ending)];
 }
 
 struct Verdict {
@@ -63,17 +56,8 @@ struct Verdict {
 Verdict StopOf(const std::string& output)
 {
     const StopLine stop = FindStop(output);
-    if (stop.found) {
-        switch (stop.kind) {
-        case StopKind::ReadError: return {Ending::ReadError, std::string(stop.text), {}};
-        case StopKind::BadSignature: return {Ending::BadSignature, std::string(stop.text), {}};
-        case StopKind::BadHeaderCrc: return {Ending::BadHeaderCrc, std::string(stop.text), {}};
-        case StopKind::OtherVersion: return {Ending::OtherVersion, std::string(stop.text), {}};
-        case StopKind::NoBlockMark: return {Ending::NoBlockMark, std::string(stop.text), {}};
-        case StopKind::BadBlockSize: return {Ending::BadBlockSize, std::string(stop.text), {}};
-        case StopKind::BlockCrc: return {Ending::BlockCrc, std::string(stop.text), {}};
-        }
-    }
+    if (stop.found)
+        return {StoppedBy(stop.kind), std::string(stop.text), {}};
     const std::string line(LastLine(output));
     return {Ending::Broken, line, "exit code 2 without a stop line; last line: '" + line + "'"};
 }
@@ -364,7 +348,7 @@ TEST(DamagedArchiveTruncation, EveryShorterLengthEndsWithTheReadError)
                 // A header and a single byte is, by the format, an archive without records.
                 tally.Record(damage, Extract(cut, FileMap{}), {Ending::Restored});
             else
-                tally.Record(damage, Extract(cut, archive.files), {Ending::ReadError});
+                tally.Record(damage, Extract(cut, archive.files), {StoppedBy(StopKind::ReadError)});
         }
         EXPECT_EQ(tally.FailureCount, 0u) << c.name << ": " << tally.Report();
     }
@@ -382,7 +366,7 @@ TEST(DamagedArchiveTruncation, ListingOfEveryShorterArchiveEndsWithTheReadError)
                 true, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
             EXPECT_EQ(runs.differ, "") << c.name << " cut to " << length;
             EXPECT_EQ(runs.twoThreads.exitCode, 2) << c.name << " cut to " << length;
-            EXPECT_EQ(StopOf(runs.twoThreads.output).ending, Ending::ReadError) << c.name << " cut to " << length;
+            EXPECT_EQ(StopOf(runs.twoThreads.output).ending, StoppedBy(StopKind::ReadError)) << c.name << " cut to " << length;
             EXPECT_EQ(runs.twoThreads.openHandles, 0) << c.name << " cut to " << length;
             afterRows += runs.twoThreads.output.find("liesmich.txt") != std::string::npos;
         }
@@ -404,18 +388,18 @@ TEST(DamagedArchiveHeader, EveryFlippedBitStopsWithTheMessageOfItsField)
             const Verdict verdict = Extract(FlipBit(archive.bytes, bit), archive.files);
             const std::string damage = "header bit " + std::to_string(bit);
             if (byte < 4) {
-                tally.Record(damage, verdict, {Ending::BadSignature});
+                tally.Record(damage, verdict, {StoppedBy(StopKind::BadSignature)});
             } else if (byte < 14) {
                 // Version, header word and stored CRC are all covered by the CRC.
-                tally.Record(damage, verdict, {Ending::BadHeaderCrc});
+                tally.Record(damage, verdict, {StoppedBy(StopKind::BadHeaderCrc)});
             } else if (byte < 16) {
-                tally.Record(damage, verdict, {Ending::NoBlockMark});
+                tally.Record(damage, verdict, {StoppedBy(StopKind::NoBlockMark)});
             } else if (bit % 8 == 0 || bit % 8 >= 6) {
                 // Code 1 becomes 0, 65 or 129.
-                tally.Record(damage, verdict, {Ending::BadBlockSize});
+                tally.Record(damage, verdict, {StoppedBy(StopKind::BadBlockSize)});
             } else {
                 // A valid but wrong block size.
-                tally.Record(damage, verdict, {Ending::BlockCrc, Ending::ReadError});
+                tally.Record(damage, verdict, {StoppedBy(StopKind::BlockCrc), StoppedBy(StopKind::ReadError)});
             }
         }
         EXPECT_EQ(tally.FailureCount, 0u) << c.name << ": " << tally.Report();
@@ -432,7 +416,7 @@ TEST(DamagedArchiveBlockFraming, FlippedLengthOrIndexBitsStopTheBlock)
                 tally.Record("block " + std::to_string(b) + (k < 32 ? " length bit " : " index bit ") +
                                  std::to_string(k % 32),
                              Extract(FlipBit(archive.bytes, archive.framingAt[b] + k), archive.files),
-                             {Ending::BlockCrc, Ending::ReadError});
+                             {StoppedBy(StopKind::BlockCrc), StoppedBy(StopKind::ReadError)});
         EXPECT_EQ(tally.FailureCount, 0u) << c.name << ": " << tally.Report();
     }
 }
@@ -449,7 +433,7 @@ TEST(DamagedArchiveBlockFraming, FlippedCrcBitIsReportedAgainstTheTrueCrc)
                 const std::uint32_t stored = archive.fields[b].crc ^ (1u << k);
                 const std::string expected = "BlockCRCFehler! (is:" + Hex8(stored) + " should:" +
                                              Hex8(archive.fields[b].crc) + ") - Abbruch, Datei zerstoert!";
-                if (verdict.ending != Ending::BlockCrc || verdict.stopLine != expected)
+                if (verdict.ending != StoppedBy(StopKind::BlockCrc) || verdict.stopLine != expected)
                     tally.Fail(damage, std::string(Name(verdict.ending)) + " '" + verdict.stopLine + "'" + verdict.why);
                 else
                     ++tally.Cases;
@@ -468,13 +452,13 @@ TEST(DamagedArchiveTokenStream, EveryFlippedBitRestoresOrStops)
             if (InFraming(archive, bit))
                 continue;
             tally.Record("token bit " + std::to_string(bit), Extract(FlipBit(archive.bytes, bit), archive.files),
-                         {Ending::Restored, Ending::BlockCrc, Ending::ReadError});
+                         {Ending::Restored, StoppedBy(StopKind::BlockCrc), StoppedBy(StopKind::ReadError)});
         }
         EXPECT_EQ(tally.FailureCount, 0u) << c.name << ": " << tally.Report();
         // Flips that restore hit padding bits, or lower the second-stage count
         // of the zeros that end a block (the zeros after the coded block decode
         // to the same bytes); the block CRC catches most of the others.
-        EXPECT_GT(tally.Count(Ending::BlockCrc), tally.Cases / 2) << c.name;
+        EXPECT_GT(tally.Count(StoppedBy(StopKind::BlockCrc)), tally.Cases / 2) << c.name;
     }
 }
 
@@ -522,7 +506,7 @@ TEST(DamagedArchiveLongerThanAChunk, SampledTruncationsEndWithTheReadError)
     for (std::size_t length : SampledPositions(HeaderSize + 2, archive.bytes.size(), BlockSizeUnit, 1)) {
         const Bytes cut(archive.bytes.begin(), archive.bytes.begin() + static_cast<std::ptrdiff_t>(length));
         tally.Record("cut to " + std::to_string(length) + " bytes", Extract(cut, archive.files),
-                     {Ending::ReadError});
+                     {StoppedBy(StopKind::ReadError)});
     }
     EXPECT_EQ(tally.FailureCount, 0u) << tally.Report();
 }
@@ -533,9 +517,9 @@ TEST(DamagedArchiveLongerThanAChunk, SampledFlippedBitsRestoreOrStop)
     Tally tally;
     for (std::size_t bit : SampledPositions(HeaderBits, archive.bytes.size() * 8, BlockSizeUnit * 8, 2))
         tally.Record("bit " + std::to_string(bit), Extract(FlipBit(archive.bytes, bit), archive.files),
-                     {Ending::Restored, Ending::BlockCrc, Ending::ReadError});
+                     {Ending::Restored, StoppedBy(StopKind::BlockCrc), StoppedBy(StopKind::ReadError)});
     EXPECT_EQ(tally.FailureCount, 0u) << tally.Report();
-    EXPECT_GT(tally.Count(Ending::BlockCrc), tally.Cases / 2);
+    EXPECT_GT(tally.Count(StoppedBy(StopKind::BlockCrc)), tally.Cases / 2);
 }
 
 namespace {
@@ -654,7 +638,7 @@ TEST(DamagedArchiveDirectory, EveryFlippedDirectoryBitExtractsAsTheModelSays)
                 if (model.readError) {
                     ++readErrors;
                     tally.Record(damage, outcome.exitCode == 2 ? StopOf(outcome.output) : Verdict{},
-                                 {Ending::ReadError});
+                                 {StoppedBy(StopKind::ReadError)});
                     continue;
                 }
                 failures += model.someFailed;
@@ -725,7 +709,7 @@ void ExpectBlockCrcStop(const Bytes& archive, std::uint32_t storedCrc)
         const Observed& outcome = runs.twoThreads;
         EXPECT_EQ(outcome.exitCode, 2);
         const Verdict verdict = StopOf(outcome.output);
-        EXPECT_EQ(verdict.ending, Ending::BlockCrc) << outcome.output;
+        EXPECT_EQ(verdict.ending, StoppedBy(StopKind::BlockCrc)) << outcome.output;
         EXPECT_EQ(verdict.stopLine.rfind("BlockCRCFehler! (is:" + Hex8(storedCrc) + " should:", 0), 0u)
             << verdict.stopLine;
     }
@@ -867,9 +851,9 @@ TEST(DamagedArchiveBlockSize, LargestCodeFollowedByGarbageStopsInItsFirstBlock)
             const auto& state = platform::memory::Current();
             const std::string run = what + (listing ? " listed" : " extracted");
             EXPECT_EQ(outcome.exitCode, 2) << run;
-            EXPECT_TRUE(verdict.ending == Ending::BlockCrc || verdict.ending == Ending::ReadError)
+            EXPECT_TRUE(verdict.ending == StoppedBy(StopKind::BlockCrc) || verdict.ending == StoppedBy(StopKind::ReadError))
                 << run << ": " << Name(verdict.ending);
-            if (verdict.ending == Ending::BlockCrc) {
+            if (verdict.ending == StoppedBy(StopKind::BlockCrc)) {
                 EXPECT_EQ(verdict.stopLine.rfind(firstBlockStop, 0), 0u) << run << ": " << verdict.stopLine;
             }
             EXPECT_EQ(state.bytesRead, archive.size()) << run;
