@@ -25,14 +25,26 @@ TEST(IsWindowsDeviceName, AcceptsNamesThatOnlyResembleDevices) {
         EXPECT_FALSE(IsWindowsDeviceName(name)) << name;
 }
 
-TEST(WithoutTrailingDotsAndBlanks, DropsOnlyTheEnd) {
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("punkt."), "punkt");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("a . . "), "a");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks(" .a.b c"), " .a.b c");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks(".. "), "");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("..."), "");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("x\t"), "x\t");
+struct TrimCase {
+    const char* name;
+    const char* trimmed;
+};
+
+void PrintTo(const TrimCase& trim, std::ostream* out)
+{
+    *out << '"' << trim.name << "\" gives \"" << trim.trimmed << '"';
 }
+
+class WithoutTrailingDotsAndBlanksOf : public ::testing::TestWithParam<TrimCase> {};
+
+TEST_P(WithoutTrailingDotsAndBlanksOf, AName)
+{
+    EXPECT_EQ(WithoutTrailingDotsAndBlanks(GetParam().name), GetParam().trimmed);
+}
+
+INSTANTIATE_TEST_SUITE_P(DropsOnlyTheEnd, WithoutTrailingDotsAndBlanksOf,
+    ::testing::Values(TrimCase{"punkt.", "punkt"}, TrimCase{"a . . ", "a"}, TrimCase{" .a.b c", " .a.b c"},
+        TrimCase{".. ", ""}, TrimCase{"...", ""}, TrimCase{"x\t", "x\t"}));
 
 TEST(ExtendedLengthPath, PrefixesDrivePaths) {
     EXPECT_EQ(ExtendedLengthPath(u"C:\\out\\a.txt"), u"\\\\?\\C:\\out\\a.txt");
