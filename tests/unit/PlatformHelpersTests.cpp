@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/CodePage.h"
@@ -236,15 +237,8 @@ INSTANTIATE_TEST_SUITE_P(MonthNamesFallBackToTheNumber, Pictures,
 
 // --- Four-digit years in strftime formats ---
 
-struct FormatCase {
-    const char* format;
-    const char* fourDigitFormat;
-};
-
-void PrintTo(const FormatCase& format, std::ostream* out)
-{
-    *out << '"' << format.format << "\" gives \"" << format.fourDigitFormat << '"';
-}
+// A format and what it becomes.
+using FormatCase = std::pair<const char*, const char*>;
 
 FormatCase Unchanged(const char* format)
 {
@@ -255,7 +249,7 @@ class FourDigitYearFormats : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(FourDigitYearFormats, Rewrite)
 {
-    EXPECT_EQ(FourDigitYearFormat(GetParam().format), GetParam().fourDigitFormat);
+    EXPECT_EQ(FourDigitYearFormat(GetParam().first), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(TwoDigitYearsBecomeFourDigitYears, FourDigitYearFormats,

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "common/WindowsNames.h"
 
@@ -25,21 +26,14 @@ TEST(IsWindowsDeviceName, AcceptsNamesThatOnlyResembleDevices) {
         EXPECT_FALSE(IsWindowsDeviceName(name)) << name;
 }
 
-struct TrimCase {
-    const char* name;
-    const char* trimmed;
-};
-
-void PrintTo(const TrimCase& trim, std::ostream* out)
-{
-    *out << '"' << trim.name << "\" gives \"" << trim.trimmed << '"';
-}
+// A name and what is left of it.
+using TrimCase = std::pair<const char*, const char*>;
 
 class WithoutTrailingDotsAndBlanksOf : public ::testing::TestWithParam<TrimCase> {};
 
 TEST_P(WithoutTrailingDotsAndBlanksOf, AName)
 {
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks(GetParam().name), GetParam().trimmed);
+    EXPECT_EQ(WithoutTrailingDotsAndBlanks(GetParam().first), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(DropsOnlyTheEnd, WithoutTrailingDotsAndBlanksOf,
