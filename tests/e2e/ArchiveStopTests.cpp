@@ -114,23 +114,13 @@ TEST_F(EndToEndTest, ListingOfTruncatedArchiveStopsWithReadError)
     EXPECT_EQ(run.output, ListingHead(SampleBlockSize) + ReadErrorLines());
 }
 
-// Content that does not compress much: a fixed pseudo-random sequence.
-Bytes Noise(std::size_t size, std::uint32_t seed)
-{
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        byte = static_cast<std::uint8_t>(seed >> 16);
-    }
-    return bytes;
-}
-
 // Two blocks: small.txt inside the first, big.bin from the first into the second.
 std::vector<std::uint8_t> TwoBlockStream()
 {
     WriterRecord small = Record("small.txt", "abc");
+    // Content that does not compress much, so it runs into the second block.
     WriterRecord big = Record("big.bin", "");
-    big.content = Noise(40000, 7);
+    big.content = RandomBytes(40000, 7);
     std::vector<std::uint8_t> stream = BuildDecodedStream({small, big});
     stream.resize(2 * BlockSizeUnit, 0);
     return stream;

@@ -55,21 +55,10 @@ TEST_F(Extraction, SampleFileGetsContentAndStoredLocalTime)
     EXPECT_EQ(StatusOf(Work / "out" / SampleName).st_mtime, UtcSeconds(2003, 6, 15, 12, 30, 0));
 }
 
-// A fixed pseudo-random sequence, so the blocks do not shrink to nothing.
-Bytes Noise(std::size_t size, std::uint32_t seed)
-{
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
-
 TEST_F(Extraction, ContentSpanningThreeBlocksPrintsThreeDots)
 {
     WriterRecord big = Record("big.bin", "", EncodeDosDateTime({2003, 6, 15, 12, 30, 0}));
-    big.content = Noise(2 * BlockSizeUnit, 11);  // from byte 20 of block 1 to byte 19 of block 3
+    big.content = RandomBytes(2 * BlockSizeUnit, 11);  // from byte 20 of block 1 to byte 19 of block 3
     Put("a.twx", Archive({big, Record("after.txt", "abc")}, 1));
     RunWithAndWithoutSecondThread({"-e", "a.twx", "out"}, [this, &big](const ChildResult& run) {
         EXPECT_EQ(run.exitCode, 0);
@@ -190,7 +179,7 @@ TEST_F(Extraction, HardLinkAtOutputPathIsReplacedNotWrittenThrough)
 Bytes ArchiveHoldingItsOwnName()
 {
     WriterRecord big = Record("sub\\a.twx", "");
-    big.content = Noise(3 * BlockSizeUnit, 5);
+    big.content = RandomBytes(3 * BlockSizeUnit, 5);
     return Archive({Record("vorher.txt", "v"), big, Record("danach.txt", "d")});
 }
 
@@ -253,7 +242,7 @@ void FeedInPieces(int descriptor, const Bytes& bytes)
 TEST_F(Extraction, ArchiveReadFromAFifoInSeveralWritesGivesEveryFile)
 {
     WriterRecord big = Record("gross.bin", "");
-    big.content = Noise(3 * BlockSizeUnit, 21);
+    big.content = RandomBytes(3 * BlockSizeUnit, 21);
     const Bytes archive = Archive({big, Record("danach.txt", "abc")});
     ASSERT_EQ(::mkfifo((Work / "a.fifo").c_str(), 0600), 0);
     // Opened for reading too, so it opens at once and the FIFO has a writer
@@ -275,7 +264,7 @@ TEST_F(Extraction, ArchiveReadFromAFifoInSeveralWritesGivesEveryFile)
 TEST_F(Extraction, InterruptWhileALargeFileIsWrittenLeavesTheEarlierFileAndNoTemporaryOne)
 {
     WriterRecord big = Record("gross.bin", "");
-    big.content = Noise(6u << 20, 22);
+    big.content = RandomBytes(6u << 20, 22);
     Put("a.twx", Archive({big}));
     Put("out/gross.bin", Text("frueher"));
     // As soon as anything but the earlier file shows up, or it changes.

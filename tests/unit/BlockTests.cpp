@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "stages/Blocks.h"
@@ -63,6 +64,18 @@ void Free(TBlock* block)
     delete block;
 }
 
+// Releasing a valid block leaves its status alone and every counter at zero.
+void ReleaseAndExpectZeroCounters(TBlock* block)
+{
+    block->Done();
+    EXPECT_EQ(block->Status, 0);
+    EXPECT_EQ(block->Capacity, 0u);
+    EXPECT_EQ(block->UsedLength, 0u);
+    EXPECT_EQ(block->Cursor, 0u);
+    EXPECT_EQ(block->BitIndex, 0);
+    delete block;
+}
+
 struct BlockFixture : ::testing::Test {
     void SetUp() override { ResetFillScript(); }
     void TearDown() override { ResetFillScript(); }
@@ -106,13 +119,7 @@ TEST_F(BlockBuffer, CreateAtTheLimitGivesAZeroedFullBlock)
     EXPECT_EQ(block->CRC->Value(), 0u);
     EXPECT_TRUE(std::all_of(block->Data, block->Data + block->Capacity, [](std::uint8_t b) { return b == 0; }));
 
-    block->Done();
-    EXPECT_EQ(block->Status, 0);
-    EXPECT_EQ(block->Capacity, 0u);
-    EXPECT_EQ(block->UsedLength, 0u);
-    EXPECT_EQ(block->Cursor, 0u);
-    EXPECT_EQ(block->BitIndex, 0);
-    delete block;
+    ReleaseAndExpectZeroCounters(block);
 }
 
 TEST_F(BlockBuffer, ReleaseOfAValidBlockZeroesTheCounters)
@@ -122,13 +129,7 @@ TEST_F(BlockBuffer, ReleaseOfAValidBlockZeroesTheCounters)
     block->Data[0] = 0xFF;
     block->ReadBit();
     EXPECT_EQ(block->BitIndex, 1);
-    block->Done();
-    EXPECT_EQ(block->Status, 0);
-    EXPECT_EQ(block->Capacity, 0u);
-    EXPECT_EQ(block->UsedLength, 0u);
-    EXPECT_EQ(block->Cursor, 0u);
-    EXPECT_EQ(block->BitIndex, 0);
-    delete block;
+    ReleaseAndExpectZeroCounters(block);
 }
 
 TEST_F(BlockBuffer, NewBlockReadsZeroBitsFromItsZeroedBuffer)
@@ -484,25 +485,27 @@ ReadTrace RunReads(bool useReadByte, bool withFill, unsigned seed)
 
 } // namespace
 
-TEST_F(BlockBuffer, ReadByteEqualsEightReadBitsAcrossRefills)
+struct ReadSource {
+    const char* name;
+    bool withFill;
+    unsigned seeds;
+};
+
+class ReadByteEqualsEightReadBits : public BlockFixture, public ::testing::WithParamInterface<ReadSource> {};
+
+TEST_P(ReadByteEqualsEightReadBits, OverASeededMixOfReadsAndSeeks)
 {
-    for (unsigned seed = 1; seed <= 40; ++seed) {
-        const ReadTrace fast = RunReads(true, true, seed);
-        const ReadTrace slow = RunReads(false, true, seed);
+    for (unsigned seed = 1; seed <= GetParam().seeds; ++seed) {
+        const ReadTrace fast = RunReads(true, GetParam().withFill, seed);
+        const ReadTrace slow = RunReads(false, GetParam().withFill, seed);
         ASSERT_EQ(fast.values, slow.values) << "seed " << seed;
         ASSERT_EQ(fast.states, slow.states) << "seed " << seed;
     }
 }
 
-TEST_F(BlockBuffer, ReadByteEqualsEightReadBitsPastTheEndWithoutOnFill)
-{
-    for (unsigned seed = 1; seed <= 20; ++seed) {
-        const ReadTrace fast = RunReads(true, false, seed);
-        const ReadTrace slow = RunReads(false, false, seed);
-        ASSERT_EQ(fast.values, slow.values) << "seed " << seed;
-        ASSERT_EQ(fast.states, slow.states) << "seed " << seed;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Sources, ReadByteEqualsEightReadBits,
+    ::testing::Values(ReadSource{"AcrossRefills", true, 40}, ReadSource{"PastTheEndWithoutOnFill", false, 20}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BlockBuffer, ByteStreamAcrossManyFillsIsReadWithoutSeams)
 {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ArchiveWriter.h"
@@ -22,6 +23,9 @@ struct ConsoleKind {
     bool output;
     bool input;
 };
+
+constexpr ConsoleKind ConsoleKinds[] = {{"Person", true, true}, {"InputRedirected", true, false},
+    {"OutputRedirected", false, true}, {"Script", false, false}};
 
 void PrintTo(const ConsoleKind& kind, std::ostream* out)
 {
@@ -90,40 +94,75 @@ TEST_P(Consoles, ListingPagesOnlyWhenSomeoneCanAnswer)
     EXPECT_EQ(Current().pauses, ClosingPause(GetParam()));
 }
 
-TEST_P(Consoles, EveryEndingButTheSignatureStopPausesOnlyOnAConsole)
+Bytes WithByte(std::size_t at, std::uint8_t value)
 {
-    Bytes damagedCrc = SampleArchive();
-    damagedCrc[10] ^= 1;  // stored header CRC
-    Bytes damagedBlock = SampleArchive();
-    damagedBlock[30] ^= 0x10;
-    Bytes cut = SampleArchive();
-    cut.resize(30);
-    struct Ending {
-        std::vector<std::string> arguments;
-        Bytes archive;
-    };
-    const std::vector<Ending> endings{
-        {{"-x"}, {}},  {{"-e", "a.twx"}, {}}, {{"-i", "a.twx"}, SampleArchive()}, {{"-e", "a.twx", "out"}, SampleArchive()},
-        {{"-i", "missing.twx"}, {}}, {{"-i", "a.twx"}, damagedCrc}, {{"-i", "a.twx"}, damagedBlock},
-        {{"-e", "a.twx", "out"}, cut}};
-    for (const Ending& ending : endings) {
-        SCOPED_TRACE(ending.arguments.back() + " of " + std::to_string(ending.archive.size()) + " bytes");
-        const RunOutcome run = RunOn(GetParam(), ending.arguments, ending.archive);
-        EXPECT_NE(run.exitCode, -1);
-        EXPECT_EQ(Current().pauses, ClosingPause(GetParam()));
-    }
-
-    Bytes wrongSignature = SampleArchive();
-    wrongSignature[0] = 'X';
-    const RunOutcome run = RunOn(GetParam(), {"-i", "a.twx"}, wrongSignature);
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(Current().pauses.empty());
+    Bytes archive = SampleArchive();
+    archive[at] = value;
+    return archive;
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, Consoles,
-                         ::testing::Values(ConsoleKind{"Person", true, true}, ConsoleKind{"InputRedirected", true, false},
-                                           ConsoleKind{"OutputRedirected", false, true},
-                                           ConsoleKind{"Script", false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+Bytes FirstBytes(std::size_t count)
+{
+    Bytes archive = SampleArchive();
+    archive.resize(count);
+    return archive;
+}
+
+// One way for a run to end: its command line, the archive "a.twx" holds, the
+// exit code and a line it prints, and whether the closing pause follows.
+struct Ending {
+    const char* name;
+    std::vector<std::string> arguments;
+    Bytes archive;
+    int exitCode;
+    std::string line;
+    bool pauses = true;
+};
+
+const std::vector<Ending>& Endings()
+{
+    static const Bytes sample = SampleArchive();
+    static const std::vector<Ending> endings{
+        {"UnknownCommand", {"-x"}, {}, 7, "ungueltiger Befehlsparameter, benutzen Sie:"},
+        {"MissingFolder", {"-e", "a.twx"}, {}, 7, "nicht genug Parameter"},
+        {"Listing", {"-i", "a.twx"}, sample, 0,
+            "abc.txt                                   15.06.2003 12:30:00        3 352441C2"},
+        {"Extraction", {"-e", "a.twx", "out"}, sample, 0, "-done"},
+        {"MissingArchive", {"-i", "missing.twx"}, {}, 2, "Lesefehler! - Disk/Datei zerstoert?"},
+        {"DamagedHeaderCrc", {"-i", "a.twx"}, WithByte(10, sample[10] ^ 1), 2,
+            "Header CRC ungueltig - Datei zerstoert?"},
+        {"DamagedBlockCrc", {"-i", "a.twx"}, WithByte(25, sample[25] ^ 1), 2,
+            "BlockCRCFehler! (is:61617919 should:61617918) - Abbruch, Datei zerstoert!"},
+        {"DamagedBlock", {"-i", "a.twx"}, WithByte(30, sample[30] ^ 0x10), 2, "Lesefehler! - Disk/Datei zerstoert?"},
+        {"CutArchive", {"-e", "a.twx", "out"}, FirstBytes(30), 2, "Lesefehler! - Disk/Datei zerstoert?"},
+        {"WrongSignature", {"-i", "a.twx"}, WithByte(0, 'X'), 2,
+            "Signatur der Datei besch\xE4"
+            "digt - falsches Format?",
+            false},
+    };
+    return endings;
+}
+
+class ConsoleEndings : public ::testing::TestWithParam<std::tuple<ConsoleKind, std::size_t>> {};
+
+TEST_P(ConsoleEndings, EveryEndingButTheSignatureStopPausesOnlyOnAConsole)
+{
+    const auto& [kind, index] = GetParam();
+    const Ending& ending = Endings()[index];
+    const RunOutcome run = RunOn(kind, ending.arguments, ending.archive);
+
+    EXPECT_EQ(run.exitCode, ending.exitCode);
+    EXPECT_NE(("\r\n" + run.output).find("\r\n" + ending.line + "\r\n"), std::string::npos) << run.output;
+    EXPECT_EQ(Current().pauses, ending.pauses ? ClosingPause(kind) : std::vector<std::uint32_t>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Consoles, ::testing::ValuesIn(ConsoleKinds), [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ConsoleEndings,
+    ::testing::Combine(::testing::ValuesIn(ConsoleKinds), ::testing::Range<std::size_t>(0, Endings().size())),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" + Endings()[std::get<1>(info.param)].name;
+    });
 
 }  // namespace

@@ -20,12 +20,22 @@ std::uint32_t CrcOfText(const std::string& text)
     return value;
 }
 
-// Table entry computed bit by bit from the reflected polynomial.
-std::uint32_t BitwiseTableEntry(std::uint32_t n)
+// The lowest `bits` bits of value in reverse order.
+std::uint32_t Reflected(std::uint32_t value, int bits)
 {
-    std::uint32_t r = n;
+    std::uint32_t reflected = 0;
+    for (int i = 0; i < bits; ++i)
+        reflected |= ((value >> i) & 1u) << (bits - 1 - i);
+    return reflected;
+}
+
+// The remainder of byte * x^32 divided by 0x04C11DB7, most significant bit
+// first: the polynomial as written, before any reflection.
+std::uint32_t Remainder(std::uint32_t byte)
+{
+    std::uint32_t r = byte << 24;
     for (int i = 0; i < 8; ++i)
-        r = (r & 1u) ? (r >> 1) ^ 0xEDB88320u : r >> 1;
+        r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
     return r;
 }
 
@@ -82,11 +92,9 @@ TEST(Crc32, ResetSeparatesSequencesOnOneObject)
 
 TEST(Crc32, TableMatchesTheReflectedPolynomial)
 {
-    EXPECT_EQ(CrcTable[0], 0u);
-    EXPECT_EQ(CrcTable[1], 0x77073096u);
-    EXPECT_EQ(CrcTable[255], 0x2D02EF8Du);
+    // The reflected table holds, for each reflected byte, the reflected remainder.
     for (std::uint32_t n = 0; n < 256; ++n)
-        ASSERT_EQ(CrcTable[n], BitwiseTableEntry(n)) << "entry " << n;
+        ASSERT_EQ(CrcTable[n], Reflected(Remainder(Reflected(n, 8)), 32)) << "entry " << n;
 }
 
 TEST(Crc32, UpdateRangeEqualsByteWiseUpdateForAllShortLengthsAndAlignments)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/CodePage.h"
@@ -174,74 +175,90 @@ PictureValues Date(int year, int month, int day) {
     return values;
 }
 
-PictureValues Time(int hour, int minute, int second) {
+PictureValues Time(int hour, int minute, int second, const char* pm = "PM")
+{
     PictureValues values;
     values.hour = hour;
     values.minute = minute;
     values.second = second;
     values.am = "AM";
-    values.pm = "PM";
+    values.pm = pm;
     return values;
 }
 
-TEST(FormatPicture, GermanPicturesPadDayMonthAndTime) {
-    EXPECT_EQ(FormatPicture("dd.MM.yyyy", Date(2024, 3, 5)), "05.03.2024");
-    EXPECT_EQ(FormatPicture("dd.MM.yyyy", Date(1999, 12, 31)), "31.12.1999");
-    EXPECT_EQ(FormatPicture("HH:mm:ss", Time(0, 5, 0)), "00:05:00");
-    EXPECT_EQ(FormatPicture("HH:mm:ss", Time(13, 5, 9)), "13:05:09");
+struct PictureCase {
+    const char* picture;
+    PictureValues values;
+    const char* text;
+};
+
+void PrintTo(const PictureCase& picture, std::ostream* out)
+{
+    *out << '"' << picture.picture << "\" gives \"" << picture.text << '"';
 }
 
-TEST(FormatPicture, UsPicturesUseUnpaddedFieldsAndTwelveHourClock) {
-    EXPECT_EQ(FormatPicture("M/d/yyyy", Date(2024, 3, 5)), "3/5/2024");
-    EXPECT_EQ(FormatPicture("M/d/yyyy", Date(2024, 11, 25)), "11/25/2024");
-    EXPECT_EQ(FormatPicture("h:mm:ss tt", Time(0, 5, 0)), "12:05:00 AM");
-    EXPECT_EQ(FormatPicture("h:mm:ss tt", Time(13, 5, 9)), "1:05:09 PM");
-    EXPECT_EQ(FormatPicture("h:mm:ss tt", Time(12, 0, 1)), "12:00:01 PM");
-    EXPECT_EQ(FormatPicture("hh:mm t", Time(11, 59, 0)), "11:59 A");
-    EXPECT_EQ(FormatPicture("hh:mm t", Time(21, 7, 0)), "09:07 P");
+class Pictures : public ::testing::TestWithParam<PictureCase> {};
+
+TEST_P(Pictures, Format)
+{
+    EXPECT_EQ(FormatPicture(GetParam().picture, GetParam().values), GetParam().text);
 }
 
-TEST(FormatPicture, ShortYearPicturesShowFourDigits) {
-    EXPECT_EQ(FormatPicture("d.M.yy", Date(2005, 1, 2)), "2.1.2005");
-    EXPECT_EQ(FormatPicture("M/d/yy", Date(2107, 12, 31)), "12/31/2107");
-    EXPECT_EQ(FormatPicture("y", Date(1987, 1, 2)), "1987");
+INSTANTIATE_TEST_SUITE_P(GermanPicturesPadDayMonthAndTime, Pictures,
+    ::testing::Values(PictureCase{"dd.MM.yyyy", Date(2024, 3, 5), "05.03.2024"},
+        PictureCase{"dd.MM.yyyy", Date(1999, 12, 31), "31.12.1999"}, PictureCase{"HH:mm:ss", Time(0, 5, 0), "00:05:00"},
+        PictureCase{"HH:mm:ss", Time(13, 5, 9), "13:05:09"}));
+
+INSTANTIATE_TEST_SUITE_P(UsPicturesUseUnpaddedFieldsAndTwelveHourClock, Pictures,
+    ::testing::Values(PictureCase{"M/d/yyyy", Date(2024, 3, 5), "3/5/2024"},
+        PictureCase{"M/d/yyyy", Date(2024, 11, 25), "11/25/2024"},
+        PictureCase{"h:mm:ss tt", Time(0, 5, 0), "12:05:00 AM"},
+        PictureCase{"h:mm:ss tt", Time(13, 5, 9), "1:05:09 PM"},
+        PictureCase{"h:mm:ss tt", Time(12, 0, 1), "12:00:01 PM"}, PictureCase{"hh:mm t", Time(11, 59, 0), "11:59 A"},
+        PictureCase{"hh:mm t", Time(21, 7, 0), "09:07 P"}));
+
+INSTANTIATE_TEST_SUITE_P(ShortYearPicturesShowFourDigits, Pictures,
+    ::testing::Values(PictureCase{"d.M.yy", Date(2005, 1, 2), "2.1.2005"},
+        PictureCase{"M/d/yy", Date(2107, 12, 31), "12/31/2107"}, PictureCase{"y", Date(1987, 1, 2), "1987"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    MissingMarkerGivesNothing, Pictures, ::testing::Values(PictureCase{"h:mm tt", Time(15, 0, 0, ""), "3:00 "}));
+
+INSTANTIATE_TEST_SUITE_P(QuotedTextIsLiteral, Pictures,
+    ::testing::Values(PictureCase{"'Datum:' d.M.yyyy", Date(2024, 3, 5), "Datum: 5.3.2024"},
+        PictureCase{"'hh' HH'h'", Time(13, 0, 0), "hh 13h"}, PictureCase{"HH''mm", Time(7, 30, 0), "07'30"},
+        PictureCase{"'it''s' HH", Time(7, 30, 0), "it's 07"}));
+
+INSTANTIATE_TEST_SUITE_P(OtherCharactersAreLiteral, Pictures,
+    ::testing::Values(PictureCase{"yyyy-MM-dd / x", Date(2024, 3, 5), "2024-03-05 / x"}));
+
+INSTANTIATE_TEST_SUITE_P(MonthNamesFallBackToTheNumber, Pictures,
+    ::testing::Values(PictureCase{"d MMM yyyy", Date(2024, 3, 5), "5 03 2024"}));
+
+// --- Four-digit years in strftime formats ---
+
+// A format and what it becomes.
+using FormatCase = std::pair<const char*, const char*>;
+
+FormatCase Unchanged(const char* format)
+{
+    return {format, format};
 }
 
-TEST(FourDigitYearFormat, TwoDigitYearsBecomeFourDigitYears) {
-    EXPECT_EQ(FourDigitYearFormat("%m/%d/%y"), "%m/%d/%Y");
-    EXPECT_EQ(FourDigitYearFormat("%D"), "%m/%d/%Y");
-    EXPECT_EQ(FourDigitYearFormat("%x"), "%m/%d/%Y");
-    EXPECT_EQ(FourDigitYearFormat("%-d.%-m.%y"), "%-d.%-m.%Y");
-    EXPECT_EQ(FourDigitYearFormat("%_y|%Oy|%g"), "%_Y|%Y|%G");
-    EXPECT_EQ(FourDigitYearFormat("%C%y-%m"), "%Y-%m");
+class FourDigitYearFormats : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FourDigitYearFormats, Rewrite)
+{
+    EXPECT_EQ(FourDigitYearFormat(GetParam().first), GetParam().second);
 }
 
-TEST(FourDigitYearFormat, EverythingElseStaysAsItIs) {
-    for (const char* format : {"%d.%m.%Y", "%Y-%m-%d", "%e %b %Y", "%Ey %EC", "100%%y", "%Ex", "%", "%O"}) {
-        EXPECT_EQ(FourDigitYearFormat(format), format);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(TwoDigitYearsBecomeFourDigitYears, FourDigitYearFormats,
+    ::testing::Values(FormatCase{"%m/%d/%y", "%m/%d/%Y"}, FormatCase{"%D", "%m/%d/%Y"}, FormatCase{"%x", "%m/%d/%Y"},
+        FormatCase{"%-d.%-m.%y", "%-d.%-m.%Y"}, FormatCase{"%_y|%Oy|%g", "%_Y|%Y|%G"}, FormatCase{"%C%y-%m", "%Y-%m"}));
 
-TEST(FormatPicture, MissingMarkerGivesNothing) {
-    PictureValues values = Time(15, 0, 0);
-    values.pm = "";
-    EXPECT_EQ(FormatPicture("h:mm tt", values), "3:00 ");
-}
-
-TEST(FormatPicture, QuotedTextIsLiteral) {
-    EXPECT_EQ(FormatPicture("'Datum:' d.M.yyyy", Date(2024, 3, 5)), "Datum: 5.3.2024");
-    EXPECT_EQ(FormatPicture("'hh' HH'h'", Time(13, 0, 0)), "hh 13h");
-    EXPECT_EQ(FormatPicture("HH''mm", Time(7, 30, 0)), "07'30");
-    EXPECT_EQ(FormatPicture("'it''s' HH", Time(7, 30, 0)), "it's 07");
-}
-
-TEST(FormatPicture, OtherCharactersAreLiteral) {
-    EXPECT_EQ(FormatPicture("yyyy-MM-dd / x", Date(2024, 3, 5)), "2024-03-05 / x");
-}
-
-TEST(FormatPicture, MonthNamesFallBackToTheNumber) {
-    EXPECT_EQ(FormatPicture("d MMM yyyy", Date(2024, 3, 5)), "5 03 2024");
-}
+INSTANTIATE_TEST_SUITE_P(EverythingElseStaysAsItIs, FourDigitYearFormats,
+    ::testing::Values(Unchanged("%d.%m.%Y"), Unchanged("%Y-%m-%d"), Unchanged("%e %b %Y"), Unchanged("%Ey %EC"),
+        Unchanged("100%%y"), Unchanged("%Ex"), Unchanged("%"), Unchanged("%O")));
 
 // --- In-memory platform ---
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "common/WindowsNames.h"
 
@@ -25,14 +26,19 @@ TEST(IsWindowsDeviceName, AcceptsNamesThatOnlyResembleDevices) {
         EXPECT_FALSE(IsWindowsDeviceName(name)) << name;
 }
 
-TEST(WithoutTrailingDotsAndBlanks, DropsOnlyTheEnd) {
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("punkt."), "punkt");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("a . . "), "a");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks(" .a.b c"), " .a.b c");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks(".. "), "");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("..."), "");
-    EXPECT_EQ(WithoutTrailingDotsAndBlanks("x\t"), "x\t");
+// A name and what is left of it.
+using TrimCase = std::pair<const char*, const char*>;
+
+class WithoutTrailingDotsAndBlanksOf : public ::testing::TestWithParam<TrimCase> {};
+
+TEST_P(WithoutTrailingDotsAndBlanksOf, AName)
+{
+    EXPECT_EQ(WithoutTrailingDotsAndBlanks(GetParam().first), GetParam().second);
 }
+
+INSTANTIATE_TEST_SUITE_P(DropsOnlyTheEnd, WithoutTrailingDotsAndBlanksOf,
+    ::testing::Values(TrimCase{"punkt.", "punkt"}, TrimCase{"a . . ", "a"}, TrimCase{" .a.b c", " .a.b c"},
+        TrimCase{".. ", ""}, TrimCase{"...", ""}, TrimCase{"x\t", "x\t"}));
 
 TEST(ExtendedLengthPath, PrefixesDrivePaths) {
     EXPECT_EQ(ExtendedLengthPath(u"C:\\out\\a.txt"), u"\\\\?\\C:\\out\\a.txt");
