@@ -150,7 +150,7 @@ TEST_F(EndToEndTest, RunsThroughPipesEndWithoutThePause)
 {
     Put("a.twx", SampleArchive());
     fs::create_directory(Work / "out");
-    const std::vector<std::vector<std::string>> commands{{}, {"-x"}, {"-i"}, {"-i", "a.twx"},
+    const std::vector<std::vector<std::string>> commands{{}, {"-X"}, {"-i"}, {"-i", "a.twx"},
                                                          {"-e", "a.twx", "out"}, {"-i", "missing.twx"}};
     for (const auto& arguments : commands) {
         const ChildResult run = Run(arguments);

@@ -123,7 +123,7 @@ const std::vector<Ending>& Endings()
 {
     static const Bytes sample = SampleArchive();
     static const std::vector<Ending> endings{
-        {"UnknownCommand", {"-x"}, {}, 7, "ungueltiger Befehlsparameter, benutzen Sie:"},
+        {"UnknownCommand", {"-X"}, {}, 7, "ungueltiger Befehlsparameter, benutzen Sie:"},
         {"MissingFolder", {"-e", "a.twx"}, {}, 7, "nicht genug Parameter"},
         {"Listing", {"-i", "a.twx"}, sample, 0,
             "abc.txt                                   15.06.2003 12:30:00        3 352441C2"},
