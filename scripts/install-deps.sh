@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libdivsufsort-dev
-          g++-mingw-w64-x86-64-posix wine wine64 locales bzip2)
+          g++-mingw-w64-x86-64-posix wine wine64 locales bzip2 dpkg-dev groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

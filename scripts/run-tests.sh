@@ -49,6 +49,16 @@ cmake --build "$out/win32" --target untwx
 tier "Native build: the program, the end-to-end tests and the replay drivers"
 cmake --build "$out/native"
 
+tier "Packages: the .deb with the binary and the man page, the Win32 zip"
+groff -man -ww -z "$out/native/untwx.1" 2>&1 | tee "$out/man-warnings.txt"
+test ! -s "$out/man-warnings.txt"
+(cd "$out/native" && cpack -G DEB >/dev/null)
+deb_files=$(dpkg -c "$out"/native/untwx_*.deb)
+grep -q './usr/share/man/man1/untwx.1$' <<<"$deb_files" && grep -q './usr/bin/untwx$' <<<"$deb_files"
+(cd "$out/win32" && cpack -G ZIP >/dev/null)
+zip_files=$(cmake -E tar tf "$out"/win32/untwx-*-Windows.zip)
+grep -q 'bin/UNTWX.exe$' <<<"$zip_files"
+
 # Wine creates its prefix on first start; do it once before the parallel tests.
 export WINEDEBUG=-all
 timeout 300 wineboot -i >/dev/null 2>&1 || true
