@@ -1,0 +1,141 @@
+// "-e" ended from outside or cut short by the system: whatever signal ends
+// the run and whichever thread the system hands it to, no temporary file
+// stays and every file already in the folder is whole, earlier or new.
+#include "EndToEnd.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <random>
+
+namespace e2e {
+namespace {
+
+// A fixed pseudo-random sequence, so the blocks do not shrink to nothing.
+Bytes Noise(std::size_t size, std::uint32_t seed)
+{
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(seed >> 24);
+    }
+    return bytes;
+}
+
+// f0000 to f3999: the small files' names.
+std::string SmallName(int i)
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "f%04d", i);
+    return name;
+}
+
+class Signals : public EndToEndTest {
+protected:
+    void SetUp() override
+    {
+        EndToEndTest::SetUp();
+        if (RunsUnderWine())
+            GTEST_SKIP() << "POSIX signals and limits reach the Win32 build only as Ctrl-C";
+        fs::create_directory(Work / "out");
+    }
+
+    // True once anything but the earlier file shows up in out/, or it changes.
+    std::function<bool()> WhenWritingStarts() const
+    {
+        return [out = Work / "out"] {
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(out, error)) {
+                if (entry.path().filename() != "gross.bin" || fs::file_size(entry.path(), error) != 7)
+                    return true;
+            }
+            return false;
+        };
+    }
+};
+
+TEST_F(Signals, FileSizeLimitReachedMidFileFailsItCleanlyAndTheRunGoesOn)
+{
+    WriterRecord big = Record("gross.bin", "");
+    big.content = Noise(2u << 20, 31);
+    Put("a.twx", Archive({big, Record("danach.txt", "abc")}));
+    Put("out/gross.bin", Text("frueher"));
+    ChildRequest request = Request({"-e", "a.twx", "out"});
+    request.fileSizeLimit = 1024000;
+    const ChildResult run = RunRequest(request);
+
+    EXPECT_EQ(run.signal, 0) << "ended by the limit's signal";
+    EXPECT_EQ(run.exitCode, 1);
+    const std::vector<std::string> lines = SplitCrlf(run.output);
+    ASSERT_EQ(lines.size(), 8u) << run.output;
+    EXPECT_EQ(lines[4].rfind(Padded("gross.bin", 41) + " ...", 0), 0u) << lines[4];
+    EXPECT_TRUE(lines[4].ends_with(". failed")) << lines[4];
+    EXPECT_EQ(lines[5], ExtractionRow("danach.txt", 1, true));
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/danach.txt", "out/gross.bin"}));
+    EXPECT_EQ(ReadText(Work / "out" / "gross.bin"), "frueher");
+}
+
+class EndingSignal : public Signals, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndingSignal, WhileALargeFileIsWrittenEndsTheRunAndLeavesNoTemporaryFile)
+{
+    WriterRecord big = Record("gross.bin", "");
+    big.content = Noise(6u << 20, 22);
+    Put("a.twx", Archive({big}));
+    Put("out/gross.bin", Text("frueher"));
+    InterruptWhen = WhenWritingStarts();
+    ChildRequest request = Request({"-e", "a.twx", "out"});
+    request.interruptSignal = GetParam();
+    const ChildResult run = RunRequest(request);
+
+    EXPECT_EQ(run.signal, GetParam()) << "exit code " << run.exitCode;
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.twx", "out", "out/gross.bin"}));
+    EXPECT_EQ(ReadText(Work / "out" / "gross.bin"), "frueher");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EndingSignal,
+                         ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPROF),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+// Many small files, so that most signals land while a temporary file is
+// being created or renamed, on a run that decodes ahead on a second thread.
+TEST_F(Signals, TerminationAtRandomMomentsAmongManySmallFilesLeavesOnlyWholeFiles)
+{
+    std::vector<WriterRecord> records;
+    for (int i = 0; i < 4000; ++i) {
+        WriterRecord record = Record(SmallName(i), "");
+        record.content = Noise(300, static_cast<std::uint32_t>(i));
+        records.push_back(std::move(record));
+    }
+    Put("a.twx", Archive(records));
+    std::mt19937 random(7);
+    const int runs = UNTWX_SANITIZED ? 6 : 24;
+    for (int run = 0; run < runs; ++run) {
+        SCOPED_TRACE(::testing::Message() << "run " << run);
+        fs::remove_all(Work / "out");
+        fs::create_directory(Work / "out");
+        for (int i = 0; i < 4000; i += 97)
+            Put((fs::path("out") / SmallName(i)).string(), Text("frueher"));
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(random() % 500);
+        InterruptWhen = [due] { return std::chrono::steady_clock::now() >= due; };
+        ChildRequest request = Request({"-e", "a.twx", "out"});
+        request.interruptSignal = SIGTERM;
+        // Output to the null device: no wait on a pipe, so the signals land
+        // mostly while files are created and renamed.
+        request.closedDescriptors = {1};
+        const ChildResult ended = RunRequest(request);
+
+        EXPECT_TRUE(ended.signal == SIGTERM || ended.exitCode == 0) << "exit code " << ended.exitCode;
+        for (const auto& entry : fs::directory_iterator(Work / "out")) {
+            const std::string name = entry.path().filename().string();
+            ASSERT_EQ(name[0], 'f') << "left behind: " << name;
+            const Bytes content = ReadBytes(entry.path());
+            const bool earlier = std::stoi(name.substr(1)) % 97 == 0 && content == Text("frueher");
+            EXPECT_TRUE(earlier || content == records[static_cast<std::size_t>(std::stoi(name.substr(1)))].content)
+                << name << " is neither the earlier nor the whole new file";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace e2e
