@@ -11,17 +11,6 @@
 namespace e2e {
 namespace {
 
-// A fixed pseudo-random sequence, so the blocks do not shrink to nothing.
-Bytes Noise(std::size_t size, std::uint32_t seed)
-{
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
-
 // f0000 to f3999: the small files' names.
 std::string SmallName(int i)
 {
@@ -57,7 +46,7 @@ protected:
 TEST_F(Signals, FileSizeLimitReachedMidFileFailsItCleanlyAndTheRunGoesOn)
 {
     WriterRecord big = Record("gross.bin", "");
-    big.content = Noise(2u << 20, 31);
+    big.content = RandomBytes(2u << 20, 31);
     Put("a.twx", Archive({big, Record("danach.txt", "abc")}));
     Put("out/gross.bin", Text("frueher"));
     ChildRequest request = Request({"-e", "a.twx", "out"});
@@ -80,7 +69,7 @@ class EndingSignal : public Signals, public ::testing::WithParamInterface<int> {
 TEST_P(EndingSignal, WhileALargeFileIsWrittenEndsTheRunAndLeavesNoTemporaryFile)
 {
     WriterRecord big = Record("gross.bin", "");
-    big.content = Noise(6u << 20, 22);
+    big.content = RandomBytes(6u << 20, 22);
     Put("a.twx", Archive({big}));
     Put("out/gross.bin", Text("frueher"));
     InterruptWhen = WhenWritingStarts();
@@ -104,7 +93,7 @@ TEST_F(Signals, TerminationAtRandomMomentsAmongManySmallFilesLeavesOnlyWholeFile
     std::vector<WriterRecord> records;
     for (int i = 0; i < 4000; ++i) {
         WriterRecord record = Record(SmallName(i), "");
-        record.content = Noise(300, static_cast<std::uint32_t>(i));
+        record.content = RandomBytes(300, static_cast<std::uint32_t>(i));
         records.push_back(std::move(record));
     }
     Put("a.twx", Archive(records));
