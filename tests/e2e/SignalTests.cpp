@@ -83,8 +83,8 @@ TEST_P(EndingSignal, WhileALargeFileIsWrittenEndsTheRunAndLeavesNoTemporaryFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EndingSignal,
-                         ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPROF),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+    ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPROF),
+    [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 // Many small files, so that most signals land while a temporary file is
 // being created or renamed, on a run that decodes ahead on a second thread.

@@ -41,17 +41,19 @@ TEST_P(TypedNamesInTheStartLine, ShowControlCharactersAsQuestionMarksAndOpenTheR
     EXPECT_EQ(Current().files.count(std::string(names.folder) + "/abc.txt"), 1u) << "extracted elsewhere";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, TypedNamesInTheStartLine,
-    ::testing::Values(
-        TypedNames{"a\x1B]0;x\x07.twx", "o\x1B[2J", false, "enpacke das Archiv a?]0;x?.twx nach o?[2J/"},
+INSTANTIATE_TEST_SUITE_P(Names, TypedNamesInTheStartLine,
+    ::testing::Values(TypedNames{"a\x1B]0;x\x07.twx", "o\x1B[2J", false, "enpacke das Archiv a?]0;x?.twx nach o?[2J/"},
         TypedNames{"a\r\nb\x7F.twx", "o\t", true, "enpacke das Archiv a??b?.twx nach o?/"},
         // C1 controls: the UTF-8 pair is one character; a lone byte counts on an 8-bit terminal only.
-        TypedNames{"a\xC2\x9B" "2J.twx", "o\x9B", false, "enpacke das Archiv a?2J.twx nach o\x9B/"},
-        TypedNames{"a\xC2\x9B" "2J.twx", "o\x9B", true, "enpacke das Archiv a?2J.twx nach o?/"},
+        TypedNames{"a\xC2\x9B"
+                   "2J.twx",
+            "o\x9B", false, "enpacke das Archiv a?2J.twx nach o\x9B/"},
+        TypedNames{"a\xC2\x9B"
+                   "2J.twx",
+            "o\x9B", true, "enpacke das Archiv a?2J.twx nach o?/"},
         // Letters stay as typed, also where UTF-8 uses the bytes 0x80 to 0x9F.
         TypedNames{"\xD0\xB0\xD1\x80\xD1\x85.twx", "\xC3\xA4\xE2\x82\xAC", true,
-                   "enpacke das Archiv \xD0\xB0\xD1\x80\xD1\x85.twx nach \xC3\xA4\xE2\x82\xAC/"}));
+            "enpacke das Archiv \xD0\xB0\xD1\x80\xD1\x85.twx nach \xC3\xA4\xE2\x82\xAC/"}));
 
 TEST(FailingClose, FailsTheFileAndLeavesNoTemporaryFile)
 {
