@@ -32,7 +32,8 @@ void DiscardPendingFile()
 bool IsSafeFileName(std::string_view name)
 {
     return !name.empty() && name != "." && name != ".." &&
-        name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos && !platform::IsReservedFileName(name);
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos &&
+           !platform::IsReservedFileName(name);
 }
 
 void ExtractEntry(const DirectoryEntry& entry)
