@@ -126,5 +126,40 @@ TEST_F(Signals, TerminationAtRandomMomentsAmongManySmallFilesLeavesOnlyWholeFile
     }
 }
 
+// The folder is looked up once: replacing its path by a link during the run
+// sends no file through the link.
+TEST_F(Signals, TargetFolderRenamedAndReplacedByALinkMidRunKeepsGettingEveryFile)
+{
+    std::vector<WriterRecord> records;
+    for (int i = 0; i < 2000; ++i)
+        records.push_back(::Record(SmallName(i), RandomBytes(300, static_cast<std::uint32_t>(i))));
+    Put("a.twx", Archive(records));
+    bool replaced = false;
+    InterruptWhen = [this, &replaced] {
+        std::error_code error;
+        if (!replaced && !fs::is_empty(Work / "out", error)) {
+            fs::rename(Work / "out", Work / "moved");
+            fs::create_directory(Work / "decoy");
+            fs::create_directory_symlink(Work / "decoy", Work / "out");
+            replaced = true;
+        }
+        return false;
+    };
+    ChildRequest request = Request({"-e", "a.twx", "out"});
+    request.closedDescriptors = {1};
+    const ChildResult run = RunRequest(request);
+
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_TRUE(replaced) << "the run ended before the folder was replaced";
+    EXPECT_TRUE(fs::is_empty(Work / "decoy")) << "files went through the link";
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(Work / "moved")) {
+        const int index = std::stoi(entry.path().filename().string().substr(1));
+        EXPECT_TRUE(ReadBytes(entry.path()) == records[static_cast<std::size_t>(index)].content) << entry.path();
+        ++files;
+    }
+    EXPECT_EQ(files, records.size());
+}
+
 }  // namespace
 }  // namespace e2e
