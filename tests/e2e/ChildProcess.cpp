@@ -304,6 +304,11 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
             if (::setrlimit(RLIMIT_AS, &space) != 0)
                 ::_exit(126);
         }
+        if (request.fileSizeLimit != 0) {
+            const rlimit size{request.fileSizeLimit, request.fileSizeLimit};
+            if (::setrlimit(RLIMIT_FSIZE, &size) != 0)
+                ::_exit(126);
+        }
         if (!command.directory.empty() && ::chdir(command.directory.c_str()) != 0)
             ::_exit(126);
         if (request.oneProcessor && ::sched_setaffinity(0, sizeof oneProcessor, &oneProcessor) != 0)
@@ -374,7 +379,7 @@ ChildResult RunChild(const ChildRequest& request, std::chrono::milliseconds limi
             CloseIfOpen(input.write);
 
         if (!interrupted && request.interruptWhen && request.interruptWhen()) {
-            ::kill(child, SIGINT);
+            ::kill(child, request.interruptSignal);
             interrupted = true;
         }
         exited = Ended(child, status, start, limit);

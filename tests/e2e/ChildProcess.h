@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -32,9 +33,12 @@ struct ChildRequest {
     std::string outputFile;
     // Limit of the child's address space in bytes; 0 for none.
     std::uint64_t addressSpaceLimit = 0;
+    // Limit of the size of every file the child writes in bytes; 0 for none.
+    std::uint64_t fileSizeLimit = 0;
     // Asked about every 20 ms while the child runs; once it yields true the
-    // child gets SIGINT (one time).
+    // child gets interruptSignal (one time).
     std::function<bool()> interruptWhen;
+    int interruptSignal = SIGINT;
     // The child may run on one processor only (its affinity), as under taskset -c.
     bool oneProcessor = false;
 };
