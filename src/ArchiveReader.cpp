@@ -275,6 +275,9 @@ constexpr bool Enabled = true;
 // Processor time of the process, so that other load on the machine counts little.
 std::clock_t Mark;
 std::clock_t Spent[Stages];
+// What each stage worked on: move-to-front symbols decoded, bytes linked,
+// walked, expanded and checked.
+std::uint64_t Units[Stages];
 
 void Start() { Mark = std::clock(); }
 void Stop(Stage stage)
@@ -283,15 +286,18 @@ void Stop(Stage stage)
     Spent[stage] += now - Mark;
     Mark = now;
 }
+void Count(Stage stage, std::uint64_t units) { Units[stage] += units; }
 void Report()
 {
     static constexpr const char* Names[Stages] = {"entropy (trees, move-to-front, first run-length stage)",
                                                   "transform link build", "transform walk",
                                                   "second run-length stage", "block CRC"};
+    static constexpr const char* UnitNames[Stages] = {"symbols", "bytes", "bytes", "bytes", "bytes"};
     const auto ms = [](std::clock_t t) { return 1000.0 * static_cast<double>(t) / CLOCKS_PER_SEC; };
     std::clock_t sum = 0;
     for (unsigned s = 0; s < Stages; ++s) {
-        std::fprintf(stderr, "stage %-56s %9.1f ms\n", Names[s], ms(Spent[s]));
+        std::fprintf(stderr, "stage %-56s %9.1f ms %12llu %s\n", Names[s], ms(Spent[s]),
+                     static_cast<unsigned long long>(Units[s]), UnitNames[s]);
         sum += Spent[s];
     }
     std::fprintf(stderr, "stage %-56s %9.1f ms\n", "rest (reading, command, listing CRC)", ms(std::clock() - sum));
@@ -300,6 +306,7 @@ void Report()
 constexpr bool Enabled = false;
 void Start() {}
 void Stop(Stage) {}
+void Count(Stage, std::uint64_t) {}
 void Report() {}
 #endif
 }  // namespace stage_times
@@ -529,6 +536,7 @@ void DecodeFirstPhase(TFirstPhase& phase)
             [] {
                 if (OnWorker && AbandonBlockAhead())
                     return std::uint8_t{0};
+                stage_times::Count(stage_times::Entropy, 1);
                 return MoveToFront->DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFromInput(*SymbolTree)));
             },
             [] { return OnWorker && AbandonBlockAhead() ? 0u : GetCodedRunLength(); },
@@ -585,6 +593,8 @@ void FinishBlock(const TFirstPhase& phase)
         Transform->Walk(block.PrimaryIndex);
         std::memset(target + length, 0, BlockSize - length);
         stage_times::Stop(stage_times::Walk);
+        stage_times::Count(stage_times::LinkBuild, length);
+        stage_times::Count(stage_times::Walk, length);
     } else {
         Transform->Inverse(block.PrimaryIndex);  // refuses: nothing written
         std::memset(target, 0, BlockSize);
@@ -604,11 +614,13 @@ void FinishBlock(const TFirstPhase& phase)
         if (overrun || SecondRLE->Status == TRLE::StatusRunCut)
             DamagedBlockStop(block.StoredCRC);
         stage_times::Stop(stage_times::SecondStage);
+        stage_times::Count(stage_times::SecondStage, OutputBlock->UsedLength);
     }
 
     OutputBlock->ComputeCRC();
     const std::uint32_t computed = OutputBlock->CRC->Value();
     stage_times::Stop(stage_times::BlockCRC);
+    stage_times::Count(stage_times::BlockCRC, OutputBlock->UsedLength);
     if (computed != block.StoredCRC)
         BlockCRCStop(block.StoredCRC, computed);
 }
