@@ -73,13 +73,17 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v taskset >/dev/null || missing+=(util-linux)
 # twxwrite sorts with libdivsufsort.
 [[ -e /usr/include/divsufsort.h ]] || missing+=(libdivsufsort-dev)
-if ((${#missing[@]})); then
-  ((EUID == 0)) || die "missing packages: ${missing[*]} (run as root to install them)"
-  note "installing ${missing[*]}"
+# apt_install WHY PACKAGE...: installs them as root, or stops and names them.
+apt_install() {
+  local why=$1
+  shift
+  ((EUID == 0)) || die "$why: $* (run as root to install them)"
+  note "installing $* ($why)"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update >&2
-  apt-get install -y --no-install-recommends "${missing[@]}" >&2
-fi
+  apt-get install -y --no-install-recommends "$@" >&2
+}
+((${#missing[@]} == 0)) || apt_install "missing packages" "${missing[@]}"
 
 note "building untwx, twxwrite and measure (Release) in $BUILD_DIR"
 cmake -S "$SCRIPT_DIR" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
@@ -136,13 +140,8 @@ make_corpus() {
     xz -dc -- "$CORPUS_DIR/$name.tar.xz" >"$file"
     CORPUS_ORIGIN[$name]="$(cd -- "$CORPUS_DIR" && pwd)/$name.tar.xz"
   else
-    if [[ ! -d ${CORPUS_PARENT[$name]}/${CORPUS_FOLDER[$name]} ]]; then
-      ((EUID == 0)) || die "corpus $name needs the package ${CORPUS_PACKAGE[$name]} (run as root to install it)"
-      note "installing ${CORPUS_PACKAGE[$name]} for corpus $name"
-      export DEBIAN_FRONTEND=noninteractive
-      apt-get update >&2
-      apt-get install -y --no-install-recommends "${CORPUS_PACKAGE[$name]}" >&2
-    fi
+    [[ -d ${CORPUS_PARENT[$name]}/${CORPUS_FOLDER[$name]} ]] ||
+      apt_install "the source of corpus $name" "${CORPUS_PACKAGE[$name]}"
     note "corpus $name.tar: first $bytes bytes of the sorted tar of ${CORPUS_PARENT[$name]}/${CORPUS_FOLDER[$name]}"
     recipe_tar "$name" "$bytes" >"$file"
     CORPUS_ORIGIN[$name]="recipe, ${CORPUS_PACKAGE[$name]} $(dpkg-query -W -f '${Version}' "${CORPUS_PACKAGE[$name]}" 2>/dev/null || echo '?')"
