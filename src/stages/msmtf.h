@@ -46,8 +46,14 @@ private:
     {
         const std::uint8_t sym = SymbolAt[index];
 #if defined(__SSE2__)
-        // From the top down, 16 positions at a time move up by one: each
-        // load comes before the store that would overlap it.
+        // Small indexes, the common case, without a call: from the top down,
+        // 16 positions at a time move up by one, each load before the store
+        // that would overlap it.
+        if (index >= 64) {
+            std::memmove(SymbolAt + 1, SymbolAt, index);
+            SymbolAt[0] = sym;
+            return sym;
+        }
         unsigned head = index;
         for (; head >= 16; head -= 16) {
             const __m128i part = _mm_loadu_si128(reinterpret_cast<const __m128i*>(SymbolAt + head - 16));
