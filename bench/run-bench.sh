@@ -13,6 +13,7 @@ CODES=(64 8)         # block-size codes: 2 MiB and 256 KiB blocks
 
 RUNS=5
 STAGES=1
+STAGE_RUNS=3
 BIG=0
 BIG_RUNS=1
 BUILD_DIR="$REPO/build-bench"
@@ -64,19 +65,25 @@ for code in "${CODES[@]}"; do ((code == 64)) && WITH_64=1; done
 
 missing=()
 command -v bzip2 >/dev/null || missing+=(bzip2)
+command -v lbzip2 >/dev/null || missing+=(lbzip2)
+command -v xz >/dev/null || missing+=(xz-utils)
 command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 command -v g++ >/dev/null || missing+=(g++)
 command -v taskset >/dev/null || missing+=(util-linux)
 # twxwrite sorts with libdivsufsort.
 [[ -e /usr/include/divsufsort.h ]] || missing+=(libdivsufsort-dev)
-if ((${#missing[@]})); then
-  ((EUID == 0)) || die "missing packages: ${missing[*]} (run as root to install them)"
-  note "installing ${missing[*]}"
+# apt_install WHY PACKAGE...: installs them as root, or stops and names them.
+apt_install() {
+  local why=$1
+  shift
+  ((EUID == 0)) || die "$why: $* (run as root to install them)"
+  note "installing $* ($why)"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update >&2
-  apt-get install -y --no-install-recommends "${missing[@]}" >&2
-fi
+  apt-get install -y --no-install-recommends "$@" >&2
+}
+((${#missing[@]} == 0)) || apt_install "missing packages" "${missing[@]}"
 
 note "building untwx, twxwrite and measure (Release) in $BUILD_DIR"
 cmake -S "$SCRIPT_DIR" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
@@ -107,21 +114,60 @@ cleanup() { ((KEEP)) || rm -rf -- "$WORK_DIR"; }
 trap cleanup EXIT
 note "work folder $WORK_DIR"
 
-# make_corpus NAME BYTES SOURCE...: the first BYTES bytes of a tar of SOURCE.
-make_corpus() {
-  local file="$WORK_DIR/$1.tar" bytes=$2
-  shift 2
-  note "corpus $(basename "$file"): first $bytes bytes of tar cf - $*"
-  { tar cf - "$@" 2>/dev/null || true; } | head -c "$bytes" >"$file"
-  local got
-  got=$(stat -c %s "$file")
-  ((got == bytes)) || die "$*: only $got bytes to tar, $bytes needed"
+# The fixed corpora: taken from CORPUS_DIR when it holds them, otherwise
+# made by their recipe from the Debian packages that hold their sources.
+CORPUS_DIR="$REPO/../shared/corpus"
+declare -A CORPUS_SHA256=(
+  [text]=4df88166ed235fc3906b19a47171f2a6ea356675920033c4c4542a2a365df7db
+  [binaries]=47a43c5da69f94588f6dd26ddae0a49cea3a38cdf8ba35a760c26a65fea93383
+)
+declare -A CORPUS_PACKAGE=([text]=mingw-w64-common [binaries]=wine)
+declare -A CORPUS_PARENT=([text]=/usr/share/mingw-w64 [binaries]=/usr/lib/x86_64-linux-gnu/wine)
+declare -A CORPUS_FOLDER=([text]=include [binaries]=x86_64-windows)
+declare -A CORPUS_ORIGIN
+
+# recipe_tar NAME BYTES: the first BYTES bytes of the name-sorted tar of the corpus's folder.
+recipe_tar() {
+  { tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=@0 --mode=a+r,u+w,go-w \
+      -cf - -C "${CORPUS_PARENT[$1]}" "${CORPUS_FOLDER[$1]}" 2>/dev/null || true; } | head -c "$2"
 }
 
+# make_corpus NAME BYTES: NAME.tar in the work folder, BYTES long.
+make_corpus() {
+  local name=$1 bytes=$2 file="$WORK_DIR/$1.tar" got sum
+  if ((bytes == 50000000)) && [[ -f $CORPUS_DIR/$name.tar.xz ]]; then
+    note "corpus $name.tar: unpacking $CORPUS_DIR/$name.tar.xz"
+    xz -dc -- "$CORPUS_DIR/$name.tar.xz" >"$file"
+    CORPUS_ORIGIN[$name]="$(cd -- "$CORPUS_DIR" && pwd)/$name.tar.xz"
+  else
+    [[ -d ${CORPUS_PARENT[$name]}/${CORPUS_FOLDER[$name]} ]] ||
+      apt_install "the source of corpus $name" "${CORPUS_PACKAGE[$name]}"
+    note "corpus $name.tar: first $bytes bytes of the sorted tar of ${CORPUS_PARENT[$name]}/${CORPUS_FOLDER[$name]}"
+    recipe_tar "$name" "$bytes" >"$file"
+    CORPUS_ORIGIN[$name]="recipe, ${CORPUS_PACKAGE[$name]} $(dpkg-query -W -f '${Version}' "${CORPUS_PACKAGE[$name]}" 2>/dev/null || echo '?')"
+  fi
+  got=$(stat -c %s "$file")
+  ((got == bytes)) || die "corpus $name: only $got bytes, $bytes needed"
+  sum=$(sha256sum "$file" | cut -d' ' -f1)
+  if ((bytes != 50000000)); then
+    CORPUS_CHECK[$name]="not the fixed corpus ($bytes bytes)"
+  elif [[ $sum == "${CORPUS_SHA256[$name]}" ]]; then
+    CORPUS_CHECK[$name]="sha256 matches"
+  else
+    CORPUS_CHECK[$name]="sha256 DIFFERS: $sum, not ${CORPUS_SHA256[$name]}; the numbers are not comparable with other runs"
+  fi
+  note "corpus $name.tar: ${CORPUS_CHECK[$name]}"
+}
+declare -A CORPUS_CHECK
+
 CORPORA=(text binaries)
-make_corpus text "$CORPUS_BYTES" /usr/include
-make_corpus binaries "$CORPUS_BYTES" /usr/lib/x86_64-linux-gnu
-((BIG)) && make_corpus big "$BIG_BYTES" /usr/lib/x86_64-linux-gnu
+make_corpus text "$CORPUS_BYTES"
+make_corpus binaries "$CORPUS_BYTES"
+if ((BIG)); then
+  # Ten times binaries in a row: the same kind of data, binaries its first tenth.
+  note "corpus big.tar: binaries.tar ten times"
+  for ((i = 0; i < 10; i++)); do cat -- "$WORK_DIR/binaries.tar"; done | head -c "$BIG_BYTES" >"$WORK_DIR/big.tar"
+fi
 
 for c in "${CORPORA[@]}"; do
   for code in "${CODES[@]}"; do
@@ -171,6 +217,9 @@ for ((run = 1; run <= RUNS; run++)); do
   for c in "${CORPORA[@]}"; do
     corpus="$WORK_DIR/$c.tar"
     run_measured "$c/bz/null" /dev/null bzip2 -dc "$corpus.bz2"
+    for t in 1 2; do
+      run_measured "$c/lbz$t/null" /dev/null lbzip2 -dc -n "$t" "$corpus.bz2"
+    done
     rm -f -- "$BZ_OUT"
     run_measured "$c/bz/file" "$BZ_OUT" bzip2 -dc "$corpus.bz2"
     ((run == 1)) && check_same "$BZ_OUT" "$corpus" "bzip2 -dc $c.tar.bz2"
@@ -215,7 +264,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 mb() { awk -v n="$(stat -c %s "$1")" 'BEGIN { printf "%.3f", n / 1e6 }'; }
 median_cpu() { local s; s=$(stats ${CPU[$1]}); echo "${s%% *}"; }
 
-FORMAT='%-9s %4s  %-21s %10s %9s %15s %10s %8s %9s %6s\n'
+FORMAT='%-9s %4s  %-27s %10s %9s %15s %10s %8s %9s %6s\n'
 row() {  # row CORPUS CODE COMMAND KEY ARCHIVE WALL_OFFSET RATIO1 RATIO2
   local med min max wmed
   read -r med min max <<<"$(stats ${CPU[$4]})"
@@ -227,7 +276,10 @@ row() {  # row CORPUS CODE COMMAND KEY ARCHIVE WALL_OFFSET RATIO1 RATIO2
 echo
 echo "untwx decompression benchmark: $RUNS runs per command, $(nproc) CPUs ($(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo))"
 echo "load average before/after: $LOAD_BEFORE / $LOAD_AFTER; peak RSS floor of measure itself: $(awk -v k="$FLOOR" 'BEGIN { printf "%.1f", k / 1024 }') MiB"
-echo "text = first $CORPUS_BYTES bytes of tar /usr/include, binaries = the same of tar /usr/lib/x86_64-linux-gnu$( ((BIG)) && echo ", big = first $BIG_BYTES bytes of the latter")"
+for c in "${CORPORA[@]}"; do
+  echo "$c = ${CORPUS_ORIGIN[$c]}: ${CORPUS_CHECK[$c]}"
+done
+((BIG)) && echo "big = binaries ten times in a row"
 echo "CPU = user+sys s; wall = median s (untwx makes no closing pause with its output in a file); RSS = peak over the runs;"
 echo "x bzip2 = median CPU of untwx -i / bzip2 -dc >/dev/null, of untwx -e / bzip2 -dc >file; -e/-i = untwx -e / untwx -i"
 echo
@@ -235,6 +287,10 @@ echo
 printf "$FORMAT" corpus code command "archive MB" "CPU med" "CPU min-max" "wall med" "RSS MiB" "x bzip2" "-e/-i"
 for c in "${CORPORA[@]}"; do
   row "$c" - "bzip2 -dc >/dev/null" "$c/bz/null" "$WORK_DIR/$c.tar.bz2" 0 - -
+  for t in 1 2; do
+    row "$c" - "lbzip2 -dc -n $t >/dev/null" "$c/lbz$t/null" "$WORK_DIR/$c.tar.bz2" 0 \
+      "$(ratio "$(median_cpu "$c/lbz$t/null")" "$(median_cpu "$c/bz/null")")" -
+  done
   row "$c" - "bzip2 -dc >file" "$c/bz/file" "$WORK_DIR/$c.tar.bz2" 0 - -
   for code in "${CODES[@]}"; do
     i=$(median_cpu "$c/$code/i")
@@ -248,26 +304,34 @@ done
 
 # Two threads against one, code 64: wall medians without the pause.
 median_wall() { local s; s=$(stats ${WALL[$1]}); awk -v w="${s%% *}" -v off="$2" 'BEGIN { printf "%.3f", w - off }'; }
-THREADS='%-9s %-9s %9s %9s %9s %9s %9s %9s %7s\n'
+THREADS='%-9s %-11s %8s %8s %8s %8s %8s %8s %8s %8s %7s\n'
 if ((WITH_64)); then
 echo
-echo "two threads (the next block decoded ahead) against one (taskset -c 0), code 64: medians in s;"
-echo "wall x bzip2 = wall of untwx with two threads / wall of bzip2 -dc (>/dev/null for -i, >file for -e)"
+echo "two threads (the next block decoded ahead) against one (taskset -c 0), code 64, and lbzip2 -n 2 against -n 1:"
+echo "medians in s; x bz = the figure over bzip2 -dc's (>/dev/null for -i and lbzip2, >file for -e), CPU for CPU, wall for wall"
 # shellcheck disable=SC2059
-printf "$THREADS" corpus command "wall 2T" "wall 1T" "x bzip2" "CPU 2T" "CPU 1T" "CPU 2T/1T" "-e/-i"
+printf "$THREADS" corpus command "wall 2T" "wall 1T" "2T x bz" "1T x bz" "CPU 2T" "CPU 1T" "2T x bz" "1T x bz" "-e/-i"
+# threads_row CORPUS COMMAND KEY2 KEY1 BZKEY EI
+threads_row() {
+  local w2 w1 c2 c1 wb cb
+  w2=$(median_wall "$3" "$PAUSE_S")
+  w1=$(median_wall "$4" "$PAUSE_S")
+  c2=$(median_cpu "$3")
+  c1=$(median_cpu "$4")
+  wb=$(median_wall "$5" 0)
+  cb=$(median_cpu "$5")
+  # shellcheck disable=SC2059
+  printf "$THREADS" "$1" "$2" "$w2" "$w1" "$(ratio "$w2" "$wb")" "$(ratio "$w1" "$wb")" \
+    "$c2" "$c1" "$(ratio "$c2" "$cb")" "$(ratio "$c1" "$cb")" "$6"
+}
 for c in "${CORPORA[@]}"; do
   for cmd in i e; do
     bz=$([[ $cmd == i ]] && echo null || echo file)
-    w2=$(median_wall "$c/64/$cmd" "$PAUSE_S")
-    w1=$(median_wall "$c/64/${cmd}1" "$PAUSE_S")
-    c2=$(median_cpu "$c/64/$cmd")
-    c1=$(median_cpu "$c/64/${cmd}1")
     ei=-
-    [[ $cmd == e ]] && ei=$(ratio "$w2" "$(median_wall "$c/64/i" "$PAUSE_S")")
-    # shellcheck disable=SC2059
-    printf "$THREADS" "$c" "untwx -$cmd" "$w2" "$w1" "$(ratio "$w2" "$(median_wall "$c/bz/$bz" 0)")" \
-      "$c2" "$c1" "$(ratio "$c2" "$c1")" "$ei"
+    [[ $cmd == e ]] && ei=$(ratio "$(median_wall "$c/64/e" "$PAUSE_S")" "$(median_wall "$c/64/i" "$PAUSE_S")")
+    threads_row "$c" "untwx -$cmd" "$c/64/$cmd" "$c/64/${cmd}1" "$c/bz/$bz" "$ei"
   done
+  threads_row "$c" "lbzip2 -dc" "$c/lbz2/null" "$c/lbz1/null" "$c/bz/null" -
 done
 fi
 
@@ -286,12 +350,33 @@ fi
 # --- 5. per-stage split ------------------------------------------------------
 
 if ((STAGES)); then
+  # Cycles from processor time at the nominal clock (no cycle counter in a VM).
+  MHZ=$(awk -F': ' '/^cpu MHz/ { print $2; exit }' /proc/cpuinfo)
   echo
-  echo "per-stage processor time of untwx -i (one run each, build with UNTWX_STAGE_TIMES; the clocks cost a little)"
+  echo "per-stage processor time of untwx -i (median of $STAGE_RUNS runs each, build with UNTWX_STAGE_TIMES, one thread;"
+  echo "the clocks cost a little); cycles = time x ${MHZ:-?} MHz (cpu MHz of /proc/cpuinfo) / symbols or bytes of the stage"
   for c in "${CORPORA[@]}"; do
     for code in "${CODES[@]}"; do
       echo "$c, code $code:"
-      "$UNTWX_STAGES" -i "$WORK_DIR/$c-$code.twx" </dev/null 2>&1 >/dev/null | sed -n 's/^stage /  /p'
+      for ((run = 1; run <= STAGE_RUNS; run++)); do
+        "$UNTWX_STAGES" -i "$WORK_DIR/$c-$code.twx" </dev/null 2>&1 >/dev/null | sed -n 's/^stage //p'
+      done | awk -v mhz="${MHZ:-0}" -v runs="$STAGE_RUNS" '
+        { ms = ""; for (i = 1; i <= NF; i++) if ($(i + 1) == "ms") { ms = $i; break }
+          name = $1; for (j = 2; j < i; j++) name = name " " $j
+          if (!(name in seen)) { seen[name] = 1; order[++n] = name }
+          times[name, ++count[name]] = ms; units[name] = $(i + 2); what[name] = $(i + 3) }
+        END {
+          for (k = 1; k <= n; k++) {
+            name = order[k]; m = count[name]
+            for (a = 1; a <= m; a++) v[a] = times[name, a]
+            for (a = 1; a <= m; a++) for (b = a + 1; b <= m; b++) if (v[b] < v[a]) { t = v[a]; v[a] = v[b]; v[b] = t }
+            med = m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2
+            if (units[name] > 0 && mhz > 0)
+              printf "  %-58s %9.1f ms %12d %-7s %7.1f cycles per %s\n", name, med, units[name], what[name],
+                med * mhz * 1000 / units[name], what[name] == "symbols" ? "symbol" : "byte"
+            else
+              printf "  %-58s %9.1f ms\n", name, med
+          } }'
     done
   done
 fi

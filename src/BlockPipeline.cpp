@@ -98,6 +98,7 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
             [this, &input, &symbols, &moveToFront] {
                 if (OnWorker && Ahead.AbandonBlock())
                     return std::uint8_t{0};
+                Times.Count(TStageTimes::Entropy, 1);
                 return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, input)));
             },
             [this] { return OnWorker && Ahead.AbandonBlock() ? 0u : GetCodedRunLength(); },
@@ -163,6 +164,8 @@ void TArchiveReader::FinishBlock(const TFirstPhase& phase)
         Transform->Walk(block.PrimaryIndex);
         std::memset(target + length, 0, BlockSize - length);
         Times.Stop(TStageTimes::Walk);
+        Times.Count(TStageTimes::LinkBuild, length);
+        Times.Count(TStageTimes::Walk, length);
     } else {
         Transform->Inverse(block.PrimaryIndex);  // refuses: nothing written
         std::memset(target, 0, BlockSize);
@@ -182,11 +185,13 @@ void TArchiveReader::FinishBlock(const TFirstPhase& phase)
         if (overrun || SecondRLE->Status == TRLE::StatusRunCut)
             DamagedBlockStop(block.StoredCRC);
         Times.Stop(TStageTimes::SecondStage);
+        Times.Count(TStageTimes::SecondStage, OutputBlock->UsedLength);
     }
 
     OutputBlock->ComputeCRC();
     const std::uint32_t computed = OutputBlock->CRC->Value();
     Times.Stop(TStageTimes::BlockCRC);
+    Times.Count(TStageTimes::BlockCRC, OutputBlock->UsedLength);
     if (computed != block.StoredCRC)
         throw TArchiveStop{StopKind::BlockCrc, block.StoredCRC, computed};
 }
@@ -212,10 +217,12 @@ void TStageTimes::Report() const
     static constexpr const char* Names[Stages] = {"entropy (trees, move-to-front, first run-length stage)",
                                                   "transform link build", "transform walk",
                                                   "second run-length stage", "block CRC"};
+    static constexpr const char* UnitNames[Stages] = {"symbols", "bytes", "bytes", "bytes", "bytes"};
     const auto ms = [](std::clock_t t) { return 1000.0 * static_cast<double>(t) / CLOCKS_PER_SEC; };
     std::clock_t sum = 0;
     for (unsigned s = 0; s < Stages; ++s) {
-        std::fprintf(stderr, "stage %-56s %9.1f ms\n", Names[s], ms(Spent[s]));
+        std::fprintf(stderr, "stage %-56s %9.1f ms %12llu %s\n", Names[s], ms(Spent[s]),
+                     static_cast<unsigned long long>(Units[s]), UnitNames[s]);
         sum += Spent[s];
     }
     std::fprintf(stderr, "stage %-56s %9.1f ms\n", "rest (reading, command, listing CRC)", ms(std::clock() - sum));

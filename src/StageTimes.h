@@ -3,6 +3,7 @@
 // to standard error when the command ends. Elsewhere every call is empty.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 
 struct TStageTimes {
@@ -11,7 +12,10 @@ struct TStageTimes {
     static constexpr bool Enabled = true;
     std::clock_t Mark = 0;
     std::clock_t Spent[Stages] = {};
+    // What each stage went through: symbols for the entropy phase, bytes else.
+    std::uint64_t Units[Stages] = {};
     void Start() { Mark = std::clock(); }
+    void Count(Stage stage, std::uint64_t units) { Units[stage] += units; }
     void Stop(Stage stage)
     {
         const std::clock_t now = std::clock();
@@ -22,6 +26,7 @@ struct TStageTimes {
 #else
     static constexpr bool Enabled = false;
     void Start() {}
+    void Count(Stage, std::uint64_t) {}
     void Stop(Stage) {}
     void Report() const {}
 #endif

@@ -13,7 +13,6 @@ TRLE* TRLE::Create(std::uint32_t maxRun)
     auto* rle = new TRLE;
     if (maxRun >= 1 && maxRun <= MaxRunLimit) {
         rle->Status = 0;
-        rle->MaxRun = maxRun;
     } else {
         rle->Status = StatusBadMaxRun;
         rle->Flags = 0x80;

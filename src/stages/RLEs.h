@@ -17,13 +17,15 @@ public:
     static constexpr std::uint8_t StatusRunCut = 158;
 
     std::uint8_t Flags = 0;
-    std::uint32_t MaxRun = 0;
     std::uint8_t Status = 0;
     std::uint16_t Threshold[256] = {};
     TPutByteProc OnPut;
     TGetSymbolFunc OnGetSymbol;
     TGetRunLengthFunc OnGetRunLength;
 
+    // maxRun: the largest run length the owner's source delivers, 1 to
+    // MaxRunLimit; outside that range Status is StatusBadMaxRun. Decode uses
+    // run lengths as delivered.
     static TRLE* Create(std::uint32_t maxRun);
     void Done() {}
     // Puts exactly count bytes through OnPut (never more, even for a damaged

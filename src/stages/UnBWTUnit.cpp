@@ -11,35 +11,14 @@ constexpr std::uint32_t PositionMask = 0x3FFFFF;  // positions up to 0x200001
 constexpr std::uint32_t MarkerFlag = 0x800000;     // a spare bit of an entry
 constexpr unsigned ByteShift = 24;
 
-// Blocks this long are walked in lanes; shorter ones fit the caches anyway.
-constexpr std::uint32_t LaneWalkMinimum = 65536;
-
-// Runs up to 16 independent walks interleaved, so that their memory
-// accesses overlap: start(k) sets walk k up, step(k) takes one step of it and
-// returns false once it is over. Walks 0..count-1 all run to their end.
-template <typename Start, typename Step>
-void RunInLanes(std::uint32_t count, Start&& start, Step&& step)
+// A compiler barrier between two steps of the lanes: unrolled and jammed,
+// the steps of one lane would follow one another and wait on each other's
+// reads instead of overlapping with the other lanes'.
+inline void KeepStepsApart()
 {
-    constexpr unsigned Lanes = 16;
-    std::uint32_t lane[Lanes];
-    unsigned active = 0;
-    std::uint32_t next = 0;
-    while (active < Lanes && next < count) {
-        start(next);
-        lane[active++] = next++;
-    }
-    while (active > 0) {
-        for (unsigned l = 0; l < active;) {
-            if (step(lane[l])) {
-                ++l;
-            } else if (next < count) {
-                start(next);
-                lane[l++] = next++;
-            } else {
-                lane[l] = lane[--active];
-            }
-        }
-    }
+#if defined(__GNUC__)
+    asm volatile("" ::: "memory");
+#endif
 }
 
 // Large link areas start on a 2 MiB boundary, so that the system can back
@@ -79,7 +58,8 @@ void TBWTransform::Init(std::uint32_t capacity)
     LinkBytes = 4 * capacity;
     // Entries are written before they are read, block by block.
     Links = static_cast<std::uint32_t*>(::operator new[](LinkBytes, LinkAlignment(LinkBytes)));
-    ChunkOwner = new std::uint8_t[capacity / ChunkBytes + 1];
+    ChunkOwner = new std::uint16_t[capacity / ChunkBytes + 1];
+    Tails = new std::uint8_t[std::size_t{MaxMarkers} * ChunkBytes];
 }
 
 void TBWTransform::Release()
@@ -91,6 +71,8 @@ void TBWTransform::Release()
         Links = nullptr;
         delete[] ChunkOwner;
         ChunkOwner = nullptr;
+        delete[] Tails;
+        Tails = nullptr;
         Status = 0;
     }
     Length = 0;
@@ -105,6 +87,12 @@ void TBWTransform::SetLength(std::uint32_t n)
     }
     Status = 0;
     Length = n;
+}
+
+std::uint32_t TBWTransform::LaneStride(std::uint32_t n)
+{
+    const std::uint32_t spread = (n + MaxMarkers - 2) / (MaxMarkers - 1);
+    return spread > MinLaneStride ? spread : MinLaneStride;
 }
 
 void TBWTransform::WalkOneByOne(std::uint32_t primaryIndex)
@@ -128,30 +116,29 @@ void TBWTransform::WalkOneByOne(std::uint32_t primaryIndex)
 }
 
 // The walk from the primary index is one chain of dependent reads. Marker
-// rows cut it into segments that are walked side by side, each into chunks
-// of Scratch, in one pass; then the segments are copied into place in the
-// order of the one walk. The output is the same as that of the one walk,
-// whatever the input: when the chain closes after c < n steps, the bytes
-// repeat with period c.
+// rows cut it into segments; Lanes segments are walked side by side, all
+// lanes stepping together in batches of ChunkBytes steps, so that their
+// reads overlap. A full batch of a segment goes to the next chunk of
+// Scratch, the rest of a segment to its tail; then the segments are copied
+// into place in the order of the one walk. The output is the same as that
+// of the one walk, whatever the input: when the chain closes after c < n
+// steps, the bytes repeat with period c.
 void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
 {
     const std::uint32_t n = Length;
     std::uint32_t* const links = Links;
     std::uint8_t* const output = Output;
     std::uint8_t* const pool = Scratch;
-    std::uint8_t* const chunkOwner = ChunkOwner;
+    std::uint16_t* const chunkOwner = ChunkOwner;
+    std::uint8_t* const tails = Tails;
 
     // Marker 0 is the primary index, markers 1.. the rows 0, stride, 2 stride, ...
-    constexpr std::uint32_t MaxMarkers = 256;
     constexpr std::uint32_t NotPlaced = 0xFFFFFFFF;
-    const std::uint32_t stride = (n + MaxMarkers - 2) / (MaxMarkers - 1);
+    const std::uint32_t stride = LaneStride(n);
     const std::uint32_t markers = 1 + (n + stride - 1) / stride;
-    std::uint32_t row[MaxMarkers], length[MaxMarkers], successor[MaxMarkers], at[MaxMarkers];
-    std::uint32_t offset[MaxMarkers], staged[MaxMarkers];
-    std::uint8_t pending[MaxMarkers];  // the input byte of the row at[c]
-    // Each segment's bytes gather here; full chunks move to the pool, so
-    // that the pool never holds more than the n bytes walked.
-    std::uint8_t stage[MaxMarkers][ChunkBytes];
+    std::uint32_t row[MaxMarkers], length[MaxMarkers], successor[MaxMarkers], offset[MaxMarkers];
+    std::uint8_t first[MaxMarkers];  // the input byte of each marker row
+    std::uint8_t tailLength[MaxMarkers];
     row[0] = primaryIndex;
     for (std::uint32_t c = 1; c < markers; ++c)
         row[c] = (c - 1) * stride;
@@ -162,39 +149,86 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
     // live until the next block's links overwrite every entry.
     for (std::uint32_t c = 0; c < markers; ++c) {
         links[row[c]] |= MarkerFlag;
-        pending[c] = Input[row[c]];
+        first[c] = Input[row[c]];
+        length[c] = 0;
+        successor[c] = 0;
+        tailLength[c] = 0;
     }
+    // A marker row that is the primary index too belongs to marker 0 alone:
+    // its own segment is never walked, so that no row is walked twice and
+    // the pool never holds more than n bytes.
+    const std::uint32_t twin = primaryIndex % stride == 0 ? primaryIndex / stride + 1 : 0;
+
+    // Per lane: its segment, the row it stands on and that row's byte, still
+    // to be put; armed is 0 for the first step of a segment, whose row is
+    // its own marker. A lane that met a marker stands still on it.
+    std::uint32_t segment[Lanes], at[Lanes], armed[Lanes], alive[Lanes], count[Lanes];
+    std::uint8_t pending[Lanes];
+    alignas(64) std::uint8_t stage[Lanes][ChunkBytes];
+    std::uint32_t next = 0;
+    const auto startSegment = [&](unsigned l) {
+        if (next == twin && twin != 0)
+            ++next;
+        if (next >= markers)
+            return false;
+        segment[l] = next;
+        at[l] = row[next];
+        pending[l] = first[next];
+        armed[l] = 0;
+        ++next;
+        return true;
+    };
+    unsigned active = 0;
+    while (active < Lanes && startSegment(active))
+        ++active;
 
     std::uint32_t chunks = 0;
-    // A marker row that is the primary index too belongs to marker 0: the
-    // other marker stops at once, so that no row is walked twice and the
-    // pool never holds more than n bytes.
-    RunInLanes(
-        markers,
-        [&](std::uint32_t c) {
-            at[c] = row[c];
-            length[c] = 0;
-            successor[c] = 0;
-            staged[c] = 0;
-        },
-        [&](std::uint32_t c) {
-            const std::uint32_t e = links[at[c]];
-            if ((e & MarkerFlag) && (length[c] > 0 || markerOf(at[c]) != c)) {
-                successor[c] = markerOf(at[c]);
-                return false;
+    while (active > 0) {
+        for (unsigned l = 0; l < active; ++l) {
+            alive[l] = 1;
+            count[l] = 0;
+        }
+        for (unsigned s = 0; s < ChunkBytes; ++s) {
+            KeepStepsApart();
+            for (unsigned l = 0; l < active; ++l) {
+                const std::uint32_t e = links[at[l]];
+                alive[l] &= (e & armed[l]) == 0 ? 1u : 0u;
+                armed[l] = MarkerFlag;
+                stage[l][s] = pending[l];
+                count[l] += alive[l];
+                // Without a branch: a lane that stopped keeps its row.
+                const std::uint32_t keep = alive[l] - 1;
+                pending[l] = static_cast<std::uint8_t>((pending[l] & keep) | ((e >> ByteShift) & ~keep));
+                at[l] = (at[l] & keep) | (e & PositionMask & ~keep);
             }
-            stage[c][staged[c]++] = pending[c];
-            pending[c] = static_cast<std::uint8_t>(e >> ByteShift);
-            at[c] = e & PositionMask;
-            ++length[c];
-            if (staged[c] == ChunkBytes) {
-                const std::uint32_t k = chunks++;
-                std::memcpy(pool + std::size_t{k} * ChunkBytes, stage[c], ChunkBytes);
-                chunkOwner[k] = static_cast<std::uint8_t>(c);
-                staged[c] = 0;
+        }
+        for (unsigned l = 0; l < active;) {
+            const std::uint32_t c = segment[l];
+            length[c] += count[l];
+            if (alive[l]) {
+                std::memcpy(pool + std::size_t{chunks} * ChunkBytes, stage[l], ChunkBytes);
+                chunkOwner[chunks++] = static_cast<std::uint16_t>(c);
+                ++l;
+                continue;
             }
-            return true;
-        });
+            std::memcpy(tails + std::size_t{c} * ChunkBytes, stage[l], count[l]);
+            tailLength[c] = static_cast<std::uint8_t>(count[l]);
+            successor[c] = markerOf(at[l]);
+            if (startSegment(l)) {
+                ++l;
+            } else {
+                // The last lane takes this one's place.
+                --active;
+                segment[l] = segment[active];
+                at[l] = at[active];
+                pending[l] = pending[active];
+                armed[l] = armed[active];
+                alive[l] = alive[active];
+                count[l] = count[active];
+                std::memcpy(stage[l], stage[active], ChunkBytes);
+            }
+        }
+    }
 
     // Segments in the order of the one walk, until n bytes or the chain closes.
     for (std::uint32_t m = 0; m < markers; ++m)
@@ -208,22 +242,22 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
     } while (c != 0 && filled < n);
 
     // Each segment's chunks lie in the pool in their order, among others';
-    // its staged rest follows them. Nothing goes past n.
-    const auto place = [output, n](std::uint32_t& at, const std::uint8_t* bytes, std::uint32_t count) {
-        if (at < n) {
-            const std::uint32_t room = n - at;
-            std::memcpy(output + at, bytes, count < room ? count : room);
+    // its tail follows them. Nothing goes past n.
+    const auto place = [output, n](std::uint32_t& to, const std::uint8_t* bytes, std::uint32_t bytesCount) {
+        if (to < n) {
+            const std::uint32_t room = n - to;
+            std::memcpy(output + to, bytes, bytesCount < room ? bytesCount : room);
         }
-        at += count;
+        to += bytesCount;
     };
     for (std::uint32_t k = 0; k < chunks; ++k) {
-        const std::uint8_t m = chunkOwner[k];
+        const std::uint16_t m = chunkOwner[k];
         if (offset[m] != NotPlaced)
             place(offset[m], pool + std::size_t{k} * ChunkBytes, ChunkBytes);
     }
     for (std::uint32_t m = 0; m < markers; ++m) {
         if (offset[m] != NotPlaced)
-            place(offset[m], stage[m], staged[m]);
+            place(offset[m], tails + std::size_t{m} * ChunkBytes, tailLength[m]);
     }
 
     for (std::uint32_t i = filled; i < n; ++i)

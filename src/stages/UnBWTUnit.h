@@ -45,9 +45,20 @@ public:
     void BuildLinks();
     void Walk(std::uint32_t primaryIndex);
 
+    // Blocks this long are walked in lanes; shorter ones fit the caches anyway.
+    static constexpr std::uint32_t LaneWalkMinimum = 65536;
+    // The lane walk's marker rows, besides the primary index: 0, stride,
+    // 2 stride, ... below n.
+    static std::uint32_t LaneStride(std::uint32_t n);
+
 private:
-    static constexpr std::uint32_t ChunkBytes = 64;
-    std::uint8_t* ChunkOwner = nullptr;  // the segment of each chunk of the lane walk
+    static constexpr unsigned Lanes = 32;
+    static constexpr std::uint32_t ChunkBytes = 64;  // also the steps of one batch
+    static constexpr std::uint32_t MaxMarkers = 1024;
+    // Segments average a few batches even in the shortest laned blocks.
+    static constexpr std::uint32_t MinLaneStride = 512;
+    std::uint16_t* ChunkOwner = nullptr;  // the segment of each chunk of the lane walk
+    std::uint8_t* Tails = nullptr;        // MaxMarkers areas of ChunkBytes: each segment's last bytes
 
     void WalkOneByOne(std::uint32_t primaryIndex);
     void WalkInLanes(std::uint32_t primaryIndex);

@@ -37,7 +37,7 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     Right = Left + n;
     Path = new std::uint32_t[n < PrefixBits ? PrefixBits : n];
     Prefix = new TPrefixEntry[PrefixSize];
-    PrefixNode = new std::uint32_t[2 * PrefixSize]();
+    PrefixPath = new std::uint32_t[PrefixSize * PrefixBits]();
     Weight[0] = Parent[0] = Left[0] = Right[0] = 0;
     // A complete binary tree in heap order, every weight 1.
     for (std::uint32_t i = 1; i <= NodeCount; ++i) {
@@ -62,8 +62,8 @@ void THuffmanTree::Release()
         delete[] Left;
         delete[] Path;
         delete[] Prefix;
-        delete[] PrefixNode;
-        Weight = Parent = Left = Right = Path = PrefixNode = nullptr;
+        delete[] PrefixPath;
+        Weight = Parent = Left = Right = Path = PrefixPath = nullptr;
         Prefix = nullptr;
         Status = 0;
     }
@@ -90,9 +90,6 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
     std::uint32_t* const child = Left;
     const std::uint32_t* const path = Path;
     const std::uint32_t n = SymbolCount;
-    const auto recompute = [weight, child, n](std::uint32_t x) {
-        weight[x] = weight[child[x]] + weight[child[x + n]];
-    };
 
     // Climb from the leaf; a node heavier than its uncle (strictly) changes
     // places with it, and the level it left is not examined again. Each node
@@ -100,71 +97,89 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
     // change any more: the same weights as propagating to the root after the
     // increment and after every exchange, with one pass instead of many.
     // Exchanges never move the leaf's ancestors, so the path stays valid.
-    ++weight[k];
+    // The climb keeps m's weight and its sibling's in registers: the uncle
+    // read at one level is the sibling at the next.
     std::uint32_t m = k;
-    std::uint32_t d = depth;  // depth of m; its parent is path[d - 1]
+    std::uint32_t d = depth;  // depth of m; its parent is path[d - 1], at least 1
+    std::uint32_t wm = ++weight[k];
+    std::uint32_t p = path[d - 1];
+    std::uint32_t ws = weight[child[p] ^ child[p + n] ^ m];
     // The highest node whose children changed, if within the prefix levels.
     std::uint32_t changed = 0;
     std::uint32_t changedDepth = 0;
-    while (d > 0) {
-        const std::uint32_t p = path[d - 1];
-        if (d >= 2) {
-            const std::uint32_t g = path[d - 2];
-            const std::uint32_t uncleSlot = g + (n & (0u - static_cast<std::uint32_t>(child[g] == p)));
-            const std::uint32_t u = child[uncleSlot];
-            if (weight[m] > weight[u]) {
-                child[uncleSlot] = m;
-                child[child[p] == m ? p : p + n] = u;
-                parent[m] = g;
-                parent[u] = p;
-                if (d - 2 < PrefixBits) {
-                    changed = g;
-                    changedDepth = d - 2;
-                }
-                recompute(p);
-                m = g;
-                d -= 2;
-                recompute(m);
-                continue;
-            }
+    while (d >= 2) {
+        const std::uint32_t g = path[d - 2];
+        const std::uint32_t left = child[g];
+        const std::uint32_t u = left ^ child[g + n] ^ p;
+        const std::uint32_t wu = weight[u];
+        if (wm <= wu) {
+            wm += ws;
+            weight[p] = wm;
+            ws = wu;
+            m = p;
+            p = g;
+            d -= 1;
+            continue;
         }
-        m = p;
-        d -= 1;
-        recompute(m);
+        child[left == u ? g : g + n] = m;
+        child[child[p] == m ? p : p + n] = u;
+        parent[m] = g;
+        parent[u] = p;
+        if (d - 2 < PrefixBits) {
+            changed = g;
+            changedDepth = d - 2;
+        }
+        // p now holds u and m's old sibling; g holds m and p.
+        const std::uint32_t wp = wu + ws;
+        weight[p] = wp;
+        wm += wp;
+        weight[g] = wm;
+        m = g;
+        d -= 2;
+        if (d == 0)
+            break;
+        p = path[d - 1];
+        ws = weight[child[p] ^ child[p + n] ^ m];
     }
+    if (d == 1)
+        weight[p] = wm + ws;  // the root
 
     if (changed != 0)
         RefillPrefix(changed, changedDepth);
 
-    if (Weight[1] >= WeightLimit + n) {
+    if (weight[1] >= WeightLimit + n) {
         for (std::uint32_t i = 1; i <= NodeCount; ++i)
-            Weight[i] >>= 1;
+            weight[i] >>= 1;
         OnRescale();
     }
 }
 
 void THuffmanTree::RefillPrefix(std::uint32_t x, unsigned d)
 {
-    // The bits from the root down to x.
+    // The bits and nodes from the root down to x.
+    std::uint32_t above[PrefixBits];
     unsigned prefix = 0;
     std::uint32_t node = x;
     for (unsigned i = d; i-- > 0;) {
         const std::uint32_t up = Parent[node];
         prefix |= (Right[up] == node ? 1u : 0u) << i;
+        above[i] = up;
         node = up;
     }
-    FillPrefix(x, d, prefix);
+    FillPrefix(x, d, prefix, above);
 }
 
-void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix)
+void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, std::uint32_t* above)
 {
-    PrefixNode[(1u << d) | prefix] = x;
     if (x >= SymbolCount || d == PrefixBits) {
         // Every entry whose first d bits are the prefix.
-        for (unsigned i = prefix; i < PrefixSize; i += 1u << d)
+        for (unsigned i = prefix; i < PrefixSize; i += 1u << d) {
             Prefix[i] = TPrefixEntry{x, d};
+            std::memcpy(PrefixPath + i * PrefixBits, above, d * sizeof *above);
+        }
         return;
     }
-    FillPrefix(Left[x], d + 1, prefix);
-    FillPrefix(Right[x], d + 1, prefix | 1u << d);
+    above[d] = x;
+    FillPrefix(Left[x], d + 1, prefix, above);
+    FillPrefix(Right[x], d + 1, prefix | 1u << d, above);
 }

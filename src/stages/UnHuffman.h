@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 using TReadBitFunc = bool (*)();
 using TRescaleProc = void (*)();
@@ -68,8 +69,7 @@ public:
             const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
             const TPrefixEntry entry = Prefix[first];
             // The nodes after 0..7 of these bits; those past a leaf are not used.
-            for (unsigned i = 0; i < PrefixBits; ++i)
-                path[i] = PrefixNode[(1u << i) | (first & ((1u << i) - 1))];
+            std::memcpy(path, PrefixPath + first * PrefixBits, PrefixBits * sizeof *path);
             k = entry.Node;
             depth = entry.Bits;
             window >>= depth;
@@ -105,10 +105,11 @@ private:
         std::uint32_t Bits;
     };
 
-    // Rewrites the prefix entries and nodes whose bits lead through node x at
-    // depth d.
+    // Rewrites the prefix entries and paths whose bits lead through node x
+    // at depth d.
     void RefillPrefix(std::uint32_t x, unsigned d);
-    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix);
+    // above[0..d-1]: the nodes from the root down to x's parent.
+    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, std::uint32_t* above);
 
     // UpdateTree for leaf k, whose ancestors from the root down are
     // Path[0..depth-1].
@@ -116,7 +117,8 @@ private:
 
     std::uint32_t* Path = nullptr;  // n entries, at least 8: the nodes above a leaf
     TPrefixEntry* Prefix = nullptr;  // PrefixSize entries, indexed by the next 8 bits
-    // 2 PrefixSize entries: [(1 << d) | bits] is the node after the d bits
-    // (d up to 8, first bit in bit 0), where no leaf came before.
-    std::uint32_t* PrefixNode = nullptr;
+    // PrefixSize rows of PrefixBits nodes: row b holds the nodes that the bits
+    // b lead through, from the root down; those from the entry's leaf on are
+    // not used.
+    std::uint32_t* PrefixPath = nullptr;
 };

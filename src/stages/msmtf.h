@@ -46,19 +46,31 @@ private:
     {
         const std::uint8_t sym = SymbolAt[index];
 #if defined(__SSE2__)
-        // The first 16 positions in one register: shifted by one up to index.
-        if (index < 16) {
-            const __m128i list = _mm_loadu_si128(reinterpret_cast<const __m128i*>(SymbolAt));
-            const __m128i position = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            const __m128i moved = _mm_cmplt_epi8(position, _mm_set1_epi8(static_cast<char>(index + 1)));
-            const __m128i shifted = _mm_or_si128(_mm_slli_si128(list, 1), _mm_cvtsi32_si128(sym));
-            const __m128i result = _mm_or_si128(_mm_and_si128(moved, shifted), _mm_andnot_si128(moved, list));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(SymbolAt), result);
+        // Small indexes, the common case, without a call: from the top down,
+        // 16 positions at a time move up by one, each load before the store
+        // that would overlap it.
+        if (index >= 64) {
+            std::memmove(SymbolAt + 1, SymbolAt, index);
+            SymbolAt[0] = sym;
             return sym;
         }
-#endif
+        unsigned head = index;
+        for (; head >= 16; head -= 16) {
+            const __m128i part = _mm_loadu_si128(reinterpret_cast<const __m128i*>(SymbolAt + head - 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(SymbolAt + head - 15), part);
+        }
+        // The first 16 positions in one register: shifted by one up to head,
+        // those above it already moved or untouched.
+        const __m128i list = _mm_loadu_si128(reinterpret_cast<const __m128i*>(SymbolAt));
+        const __m128i position = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m128i moved = _mm_cmplt_epi8(position, _mm_set1_epi8(static_cast<char>(head + 1)));
+        const __m128i shifted = _mm_or_si128(_mm_slli_si128(list, 1), _mm_cvtsi32_si128(sym));
+        const __m128i result = _mm_or_si128(_mm_and_si128(moved, shifted), _mm_andnot_si128(moved, list));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(SymbolAt), result);
+#else
         std::memmove(SymbolAt + 1, SymbolAt, index);
         SymbolAt[0] = sym;
+#endif
         return sym;
     }
 };

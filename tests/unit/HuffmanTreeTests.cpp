@@ -178,49 +178,40 @@ struct ReferenceTree {
 
 } // namespace
 
-TEST(AdaptiveHuffmanConstruction, SymbolCountLimits)
+// A symbol count and the construction status it gives.
+struct CountCase {
+    std::uint32_t symbols;
+    std::uint8_t status;
+};
+
+class AdaptiveHuffmanConstructionCount : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(AdaptiveHuffmanConstructionCount, StatusArraysAndDone)
 {
-    THuffmanTree* tooFew = THuffmanTree::Create(1);
-    EXPECT_EQ(tooFew->Status, 209);
-    EXPECT_EQ(tooFew->Flags, 0x80);
-    EXPECT_EQ(tooFew->Weight, nullptr);
-    tooFew->Done();
-    EXPECT_EQ(tooFew->Status, 206);
-    EXPECT_EQ(tooFew->SymbolCount, 0u);
-    delete tooFew;
-
-    THuffmanTree* none = THuffmanTree::Create(0);
-    EXPECT_EQ(none->Status, 209);
-    EXPECT_EQ(none->Flags, 0x80);
-    none->Done();
-    EXPECT_EQ(none->Status, 206);
-    delete none;
-
-    THuffmanTree* tooMany = THuffmanTree::Create(131074);
-    EXPECT_EQ(tooMany->Status, 208);
-    EXPECT_EQ(tooMany->Flags, 0x80);
-    EXPECT_EQ(tooMany->Weight, nullptr);
-    tooMany->Done();
-    EXPECT_EQ(tooMany->Status, 206);
-    EXPECT_EQ(tooMany->NodeCount, 0u);
-    delete tooMany;
-
-    for (std::uint32_t n : {2u, 131073u}) {
-        THuffmanTree* tree = THuffmanTree::Create(n);
-        EXPECT_EQ(tree->Status, 0) << n;
-        EXPECT_EQ(tree->Flags, 0);
+    const std::uint32_t n = GetParam().symbols;
+    const bool accepted = GetParam().status == 0;
+    THuffmanTree* tree = THuffmanTree::Create(n);
+    EXPECT_EQ(tree->Status, GetParam().status);
+    EXPECT_EQ(tree->Flags, accepted ? 0 : 0x80);
+    EXPECT_EQ(tree->Weight != nullptr, accepted);
+    if (accepted) {
         EXPECT_EQ(tree->SymbolCount, n);
         EXPECT_EQ(tree->NodeCount, 2 * n - 1);
         EXPECT_EQ(tree->WeightLimit, 16383u);
         EXPECT_NE(tree->OnReadBit, nullptr);
         EXPECT_NE(tree->OnRescale, nullptr);
-        tree->Done();
-        EXPECT_EQ(tree->Status, 0);
-        EXPECT_EQ(tree->NodeCount, 0u);
-        EXPECT_EQ(tree->SymbolCount, 0u);
-        delete tree;
     }
+    tree->Done();
+    EXPECT_EQ(tree->Status, accepted ? 0 : 206);
+    EXPECT_EQ(tree->NodeCount, 0u);
+    EXPECT_EQ(tree->SymbolCount, 0u);
+    delete tree;
 }
+
+INSTANTIATE_TEST_SUITE_P(FromTwoToTheLargest, AdaptiveHuffmanConstructionCount,
+                         ::testing::Values(CountCase{2, 0}, CountCase{131073, 0}));
+INSTANTIATE_TEST_SUITE_P(FewerThanTwoOrMoreThanTheLargest, AdaptiveHuffmanConstructionCount,
+                         ::testing::Values(CountCase{0, 209}, CountCase{1, 209}, CountCase{131074, 208}));
 
 TEST(AdaptiveHuffmanConstruction, InitialTreeIsCompleteInHeapOrder)
 {
@@ -437,7 +428,14 @@ TEST(AdaptiveHuffmanFromBlock, PrefixTableAndBitWindowFollowTheReference)
     // and the prefix table, refilled after exchanges near the root; small
     // blocks make many codes straddle the last bytes of a fill, where bits
     // come one by one. A tree fed through the bit hook walks the plain way.
-    for (std::uint32_t n : {2u, 3u, 4u, 7u, 16u, 100u, 256u, 70000u}) {
+    // Every tree size up to 33, so that leaves end on every level of the
+    // prefix table and below it, and larger ones.
+    std::vector<std::uint32_t> sizes;
+    for (std::uint32_t n = 2; n <= 33; ++n)
+        sizes.push_back(n);
+    for (std::uint32_t n : {100u, 255u, 256u, 257u, 70000u})
+        sizes.push_back(n);
+    for (std::uint32_t n : sizes) {
         for (std::uint32_t capacity : {13u, 4096u}) {
             const int symbols = n > 1000 ? 5000 : 60000;
             std::mt19937 rng(n * 31 + capacity);

@@ -104,27 +104,32 @@ Bytes RunInverseAs(Layout layout, TBWTransform* transform, const Bytes& input, s
 
 } // namespace
 
-TEST(InverseTransformConstruction, CapacityLimits)
+// A refused capacity and its status.
+struct RefusedCapacity {
+    std::uint32_t capacity;
+    std::uint8_t status;
+};
+
+class InverseTransformRefusedCapacity : public ::testing::TestWithParam<RefusedCapacity> {};
+
+TEST_P(InverseTransformRefusedCapacity, AllocatesNothingAndDoneSets194)
 {
-    TBWTransform* small = TBWTransform::Create(31);
-    EXPECT_EQ(small->Status, 191);
-    EXPECT_EQ(small->Flags, 0x80);
-    EXPECT_EQ(small->Links, nullptr);
-    EXPECT_EQ(small->LinkBytes, 0u);
-    small->Done();
-    EXPECT_EQ(small->Status, 194);
-    EXPECT_EQ(small->Length, 0u);
-    delete small;
+    TBWTransform* transform = TBWTransform::Create(GetParam().capacity);
+    EXPECT_EQ(transform->Status, GetParam().status);
+    EXPECT_EQ(transform->Flags, 0x80);
+    EXPECT_EQ(transform->Links, nullptr);
+    EXPECT_EQ(transform->LinkBytes, 0u);
+    transform->Done();
+    EXPECT_EQ(transform->Status, 194);
+    EXPECT_EQ(transform->Length, 0u);
+    delete transform;
+}
 
-    TBWTransform* large = TBWTransform::Create(2097154);
-    EXPECT_EQ(large->Status, 193);
-    EXPECT_EQ(large->Flags, 0x80);
-    EXPECT_EQ(large->Links, nullptr);
-    EXPECT_EQ(large->LinkBytes, 0u);
-    large->Done();
-    EXPECT_EQ(large->Status, 194);
-    delete large;
+INSTANTIATE_TEST_SUITE_P(BelowThirtyTwoOrAboveTheLargest, InverseTransformRefusedCapacity,
+                         ::testing::Values(RefusedCapacity{31, 191}, RefusedCapacity{2097154, 193}));
 
+TEST(InverseTransformConstruction, AcceptedCapacities)
+{
     for (std::uint32_t capacity : {32u, 32768u, 2097153u}) {
         TBWTransform* transform = TBWTransform::Create(capacity);
         EXPECT_EQ(transform->Status, 0) << capacity;
@@ -344,29 +349,6 @@ TEST(InverseTransform, LargeRandomBlockRoundTrips)
     Free(transform);
 }
 
-TEST(InverseTransform, LongArbitraryInputsGiveTheOneWalksBytes)
-{
-    // Long blocks are walked in segments side by side; for any input, also
-    // one whose links form many short cycles, the bytes must be those of the
-    // single walk from the index, including indexes that fall on the rows
-    // where segments start.
-    std::mt19937 rng(4242);
-    TBWTransform* transform = TBWTransform::Create(300000);
-    for (std::uint32_t n : {65536u, 65537u, 100003u, 300000u}) {
-        const std::uint32_t stride = (n + 253) / 255;
-        for (unsigned alphabet : {1u, 2u, 7u, 256u}) {
-            Bytes input(n);
-            for (auto& b : input)
-                b = static_cast<std::uint8_t>(rng() % alphabet);
-            for (std::uint32_t index : {0u, n - 1, 3 * stride, static_cast<std::uint32_t>(rng() % n)}) {
-                ASSERT_EQ(RunInverse(transform, input, index), ReferenceInverse(input, index))
-                    << "length " << n << " alphabet " << alphabet << " index " << index;
-            }
-        }
-    }
-    Free(transform);
-}
-
 TEST(InverseTransform, OutputOverItsInputOrInputAsScratchGiveTheSameBytes)
 {
     // The pipeline writes the transform over its own input, or walks through
@@ -409,32 +391,47 @@ TEST(InverseTransform, BuildLinksThenWalkIsInverse)
     Free(transform);
 }
 
-TEST(InverseTransform, PrimaryIndexOnALaneMarkerRowKeepsTheScratchAreaInBounds)
+// Long blocks are walked in lanes from marker rows; for any input, also one
+// whose links form many short cycles, the bytes must be those of the plain
+// one walk from the index, including indexes on the marker rows, and the
+// walk must keep within Length bytes of Scratch.
+class LaneWalk : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(LaneWalk, GivesTheOneWalksBytesForAnyInputAndIndex)
 {
-    // The lane walk puts markers on every stride-th row (stride as the walk
-    // computes it); a primary index on one of them must not walk that
-    // segment twice, which would gather more than Length bytes in Scratch.
-    const std::uint32_t n = 1u << 21;
-    const std::uint32_t stride = (n + 254) / 255;
-    std::mt19937 rng(21);
-    Bytes input(n);
-    for (auto& b : input)
-        b = static_cast<std::uint8_t>(rng());
+    const std::uint32_t n = GetParam();
+    const std::uint32_t stride = TBWTransform::LaneStride(n);
+    const std::uint32_t lastMarker = (n - 1) / stride;
+    std::mt19937 rng(n);
     TBWTransform* transform = TBWTransform::Create(n);
     ASSERT_EQ(transform->Status, 0);
     transform->SetLength(n);
     Bytes out(n);
-    Bytes scratch(n + 4096, 0xDD);
-    transform->Input = input.data();
-    transform->Output = out.data();
-    transform->Scratch = scratch.data();
-    for (std::uint32_t marker : {1u, 2u, 17u, 100u, 254u}) {
-        const std::uint32_t index = marker * stride;
-        std::fill(scratch.begin(), scratch.end(), 0xDD);
-        transform->Inverse(index);
-        ASSERT_TRUE(std::all_of(scratch.begin() + n, scratch.end(), [](std::uint8_t b) { return b == 0xDD; }))
-            << "index " << index;
-        ASSERT_EQ(out, ReferenceInverse(input, index)) << "index " << index;
+    Bytes scratch(n + 4096);
+    for (unsigned alphabet : {1u, 2u, 7u, 256u}) {
+        Bytes input(n);
+        for (auto& b : input)
+            b = static_cast<std::uint8_t>(rng() % alphabet);
+        const std::uint32_t indexes[] = {0, n - 1, stride, lastMarker * stride, (lastMarker / 2) * stride + 1,
+                                         static_cast<std::uint32_t>(rng() % n)};
+        for (std::uint32_t index : indexes) {
+            std::fill(scratch.begin(), scratch.end(), 0xDD);
+            transform->Input = input.data();
+            transform->Output = out.data();
+            transform->Scratch = scratch.data();
+            transform->Inverse(index);
+            ASSERT_TRUE(std::all_of(scratch.begin() + n, scratch.end(), [](std::uint8_t b) { return b == 0xDD; }))
+                << "length " << n << " alphabet " << alphabet << " index " << index;
+            ASSERT_EQ(out, ReferenceInverse(input, index))
+                << "length " << n << " alphabet " << alphabet << " index " << index;
+        }
     }
     Free(transform);
 }
+
+// Around the length where lanes start, where the stride starts to grow past
+// its least, and the largest block.
+INSTANTIATE_TEST_SUITE_P(AroundTheThresholds, LaneWalk,
+                         ::testing::Values(TBWTransform::LaneWalkMinimum - 1, TBWTransform::LaneWalkMinimum,
+                                           TBWTransform::LaneWalkMinimum + 1, 100003u, 1023u * 512 - 1,
+                                           1023u * 512, 1023u * 512 + 1, 1u << 21));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -186,6 +188,31 @@ TEST(MoveToFrontPerBlock, SymbolOnlyDecodeWithOneRefreshFollowsTheReference)
             ASSERT_EQ(mtf->PositionOf[s], reference.positionOf[s]);
         }
     }
+    mtf->Done();
+    delete mtf;
+}
+
+TEST(MoveToFrontPerBlock, EveryIndexFromScrambledListsMovesLikeTheReference)
+{
+    // The list moves in 16-byte steps from the top down and then in one
+    // register: every index, so every number of steps and every rest, from
+    // lists that earlier decodes scrambled.
+    std::mt19937 rng(2718);
+    ReferenceMoveToFront reference;
+    Tmsmtf* mtf = Tmsmtf::Create();
+    for (int round = 0; round < 8; ++round) {
+        std::vector<std::uint8_t> indexes(256);
+        std::iota(indexes.begin(), indexes.end(), 0);
+        std::shuffle(indexes.begin(), indexes.end(), rng);
+        for (std::uint8_t index : indexes) {
+            ASSERT_EQ(mtf->DecodeSymbolOnly(index), reference.Decode(index)) << "round " << round;
+            for (int p = 0; p < 256; ++p)
+                ASSERT_EQ(mtf->SymbolAt[p], reference.symbolAt[p]) << "round " << round << " index " << int(index);
+        }
+    }
+    mtf->RefreshPositionOf();
+    for (int v = 0; v < 256; ++v)
+        ASSERT_EQ(mtf->PositionOf[v], reference.positionOf[v]);
     mtf->Done();
     delete mtf;
 }

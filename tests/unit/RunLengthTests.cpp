@@ -89,41 +89,41 @@ std::vector<std::string> Pulls(std::initializer_list<const char*> items)
 
 } // namespace
 
-TEST(RunLengthConstruction, AcceptsMaxRunFromOneToTheLimit)
+// A largest run length and the construction status it gives.
+struct MaxRunCase {
+    std::uint32_t maxRun;
+    std::uint8_t status;
+};
+
+class RunLengthConstruction : public ::testing::TestWithParam<MaxRunCase> {};
+
+TEST_P(RunLengthConstruction, StatusFlagsAndDefaultsFollowTheMaxRun)
 {
-    for (std::uint32_t maxRun : {1u, 271u, 65535u, 0xFFFFFu}) {
-        TRLE* rle = TRLE::Create(maxRun);
-        EXPECT_EQ(rle->Status, 0) << maxRun;
-        EXPECT_EQ(rle->Flags, 0) << maxRun;
-        EXPECT_EQ(rle->MaxRun, maxRun);
-        for (auto t : rle->Threshold)
-            ASSERT_EQ(t, 0);
-        EXPECT_NE(rle->OnPut, nullptr);
-        EXPECT_NE(rle->OnGetSymbol, nullptr);
-        EXPECT_NE(rle->OnGetRunLength, nullptr);
-        rle->Done();
-        delete rle;
-    }
+    const MaxRunCase c = GetParam();
+    TRLE* rle = TRLE::Create(c.maxRun);
+    EXPECT_EQ(rle->Status, c.status);
+    EXPECT_EQ(rle->Flags, c.status == 0 ? 0 : 0x80);
+    for (auto t : rle->Threshold)
+        ASSERT_EQ(t, 0);
+    // Either way the defaults are installed: threshold 0 puts one default
+    // symbol 0 and a default run of 0 per byte, through the default OnPut.
+    EXPECT_NE(rle->OnPut, nullptr);
+    EXPECT_NE(rle->OnGetSymbol, nullptr);
+    EXPECT_NE(rle->OnGetRunLength, nullptr);
+    rle->Decode(3);
+    EXPECT_EQ(rle->Status, 0);
+    rle->Done();
+    delete rle;
 }
 
-TEST(RunLengthConstruction, RejectsZeroAndTooLargeMaxRunWith157)
-{
-    for (std::uint32_t maxRun : {0u, 0x100000u, 0xFFFFFFFFu}) {
-        TRLE* rle = TRLE::Create(maxRun);
-        EXPECT_EQ(rle->Status, TRLE::StatusBadMaxRun) << maxRun;
-        EXPECT_EQ(rle->Status, 157);
-        EXPECT_EQ(rle->Flags, 0x80) << maxRun;
-        for (auto t : rle->Threshold)
-            ASSERT_EQ(t, 0);
-        EXPECT_NE(rle->OnPut, nullptr);
-        EXPECT_NE(rle->OnGetSymbol, nullptr);
-        EXPECT_NE(rle->OnGetRunLength, nullptr);
-        rle->Done();
-        delete rle;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(FromOneToTheLimit, RunLengthConstruction,
+                         ::testing::Values(MaxRunCase{1, 0}, MaxRunCase{271, 0}, MaxRunCase{65535, 0},
+                                           MaxRunCase{0xFFFFF, 0}));
+INSTANTIATE_TEST_SUITE_P(ZeroOrTooLargeWith157, RunLengthConstruction,
+                         ::testing::Values(MaxRunCase{0, TRLE::StatusBadMaxRun}, MaxRunCase{0x100000, 157},
+                                           MaxRunCase{0xFFFFFFFF, 157}));
 
-TEST(RunLengthConstruction, DefaultCallbacksYieldZeroSymbolsAndZeroRuns)
+TEST(RunLengthDefaults, DefaultCallbacksYieldZeroSymbolsAndZeroRuns)
 {
     g_output.clear();
     TRLE* rle = TRLE::Create(10);
