@@ -158,8 +158,11 @@ void WriteBytes(std::string_view text, Stream stream = Stream::Output) {
         const DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
         DWORD written = 0;
         if (!WriteFile(output, data, chunk, &written, nullptr) || written == 0) {
+            // A pipe fails only when its reader has gone (Wine reports that
+            // with codes of its own); a file or a device fails for real.
             const DWORD error = GetLastError();
-            if (stream == Stream::Output && error != ERROR_NO_DATA && error != ERROR_BROKEN_PIPE) {
+            if (stream == Stream::Output && error != ERROR_NO_DATA && error != ERROR_BROKEN_PIPE &&
+                GetFileType(output) != FILE_TYPE_PIPE) {
                 OutputFailure = true;
             }
             return;
