@@ -96,15 +96,19 @@ int ReportStop(const TArchiveStop& stop)
     return ExitCode::Stopped;
 }
 
-// Reads the archive at path with command(reader); false after a stop, which
-// has been reported. The reader, and with it the archive, is closed before
-// this returns.
+// Reads the archive at path with command(reader), with the kept reader if
+// there is one; false after a stop, which has been reported. The archive is
+// closed before this returns, and a reader of its own with it.
 template <typename Command>
-bool ReadArchiveAt(const std::string& path, Command&& command, int& exitCode)
+bool ReadArchiveAt(const std::string& path, Command&& command, int& exitCode, TArchiveReader* kept)
 {
     try {
-        TArchiveReader reader(platform::OpenForReading(path));
-        reader.OpenArchive(command);
+        if (kept != nullptr) {
+            kept->OpenArchive(platform::OpenForReading(path), command);
+        } else {
+            TArchiveReader reader(platform::OpenForReading(path));
+            reader.OpenArchive(command);
+        }
     } catch (const TArchiveStop& stop) {
         exitCode = ReportStop(stop);
         return false;
@@ -135,7 +139,7 @@ int OutOfMemoryStop()
     return ExitCode::OutOfMemory;
 }
 
-int RunUnTWX(const std::vector<std::string>& arguments)
+int RunUnTWX(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {
     if (arguments.empty()) {
         ShowWelcome();
@@ -148,7 +152,7 @@ int RunUnTWX(const std::vector<std::string>& arguments)
         if (arguments.size() < 2)
             return MissingParameters(EditionTitleLine());
         int exitCode = ExitCode::Success;
-        if (!ReadArchiveAt(arguments[1], ListArchive, exitCode))
+        if (!ReadArchiveAt(arguments[1], ListArchive, exitCode, kept))
             return exitCode;
         ClosingPause();
         return ExitCode::Success;
@@ -169,7 +173,8 @@ int RunUnTWX(const std::vector<std::string>& arguments)
         TExtraction extraction(std::move(folder));
         int exitCode = ExitCode::Success;
         if (!ReadArchiveAt(
-                arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }, exitCode))
+                arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }, exitCode,
+                kept))
             return exitCode;
         PrintLine();
         PrintLine("-done");

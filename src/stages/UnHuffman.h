@@ -119,4 +119,9 @@ private:
     // 2 PrefixSize entries: [(1 << d) | bits] is the node after the d bits
     // (d up to 8, first bit in bit 0), where no leaf came before.
     std::uint32_t* PrefixNode = nullptr;
+
+public:
+    // Back to the tree Init builds, in the arrays it has; the hooks and
+    // WeightLimit stay as the owner set them.
+    void Reset();
 };
