@@ -70,7 +70,7 @@ void SaveBoth(
     Save(folder, name + "-e.twx", WriteArchive(records, options));
 }
 
-// A stage seed: the options byte, the block lengths (1 to 256), and the
+// A stage seed: the options byte, the block lengths (1 to 192), and the
 // token stream of the archive's first block (from after its three fields).
 Bytes StageSeed(
     std::uint8_t options, const std::vector<std::uint16_t>& lengths, const Bytes& archive, std::size_t bytes)
@@ -92,14 +92,14 @@ Bytes StageSeed(
 void SaveStageSeeds(const std::string& folder)
 {
     const Bytes text = WriteArchive({Record("t.txt", Lines(400))}, Options());
-    Save(folder, "text-four-blocks.bin", StageSeed(0x33, {256, 256, 256, 256}, text, 800));
+    Save(folder, "text-four-blocks.bin", StageSeed(0x33, {192, 192, 192, 192}, text, 600));
     Save(folder, "runs-byte-fills.bin",
-        StageSeed(0x14, {256, 200}, WriteArchive({Record("r", Runs())}, Options()), 3000));
+        StageSeed(0x14, {192, 150}, WriteArchive({Record("r", Runs())}, Options()), 3000));
     Bytes random(HeaderSize + 12, 0);
     const Bytes tokens = RandomBytes(2000, 3);
     random.insert(random.end(), tokens.begin(), tokens.end());
-    Save(folder, "random-halving.bin", StageSeed(0x29, {200, 50, 256}, random, 500));
-    Save(folder, "zeros.bin", StageSeed(0x0E, {256}, Bytes(HeaderSize + 40, 0), 28));
+    Save(folder, "random-halving.bin", StageSeed(0x25, {192, 192, 192}, random, 800));
+    Save(folder, "zeros.bin", StageSeed(0x0E, {192}, Bytes(HeaderSize + 40, 0), 28));
 }
 
 }  // namespace
@@ -138,12 +138,9 @@ int main(int argc, char** argv)
         // Names that must not leave the target folder, a read-only file written
         // twice, stored dates that are not dates.
         std::vector<WriterRecord> names = {
-            Record("C:\\TEMP\\pfad.txt", Text("1")),
-            Record("laufwerk:name.txt", Text("2")),
-            Record("..", Text("3")),
-            Record(".", Text("4")),
-            Record("a/b.txt", Text("5")),
-            Record("ordner\\", Text("6")),
+            Record("C:\\TEMP\\pfad.txt", Text("1")), Record("laufwerk:name.txt", Text("2")),
+            Record("..", Text("3")),                 Record(".", Text("4")),
+            Record("a/b.txt", Text("5")),            Record("ordner\\", Text("6")),
             Record(std::string("nul\0l.txt", 9), Text("7")),
             Record("schreibgeschuetzt.txt", Text("8"), 0x21),
             Record("schreibgeschuetzt.txt", Text("9")),

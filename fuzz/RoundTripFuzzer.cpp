@@ -5,9 +5,9 @@
 // The reader is kept from input to input.
 //
 // Input: one byte of options (bits 0-2: block-size code, mostly 1; bit 3: no
-// second stage; bit 4: extract, else list), then per record a name length, an attribute byte, four
-// date bytes, a content kind and a content size (two bytes), then the name
-// and the content bytes. Missing bytes read as 0.
+// second stage; bit 4: extract, else list), then per record a name length,
+// an attribute byte, four date bytes, a content kind and a content size (two
+// bytes), then the name and the content bytes. Missing bytes read as 0.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -146,8 +146,8 @@ void CheckListing(TArchiveReader& reader, const std::vector<WriterRecord>& recor
         const std::string_view row = rest.substr(0, end);
         rest.remove_prefix(end + 2);
         const std::string name = Padded(DisplayNameOf(record.storedName), NameColumn) + " ";
-        const std::string tail =
-            " " + RightAligned(record.content.size(), 8).append(" ") + Hex8(ReferenceCrc32(record.content));
+        const std::string tail = " " + RightAligned(record.content.size(), 8).append(" ") +
+                                 Hex8(ReferenceCrc32(record.content));
         if (!row.starts_with(name) || !row.ends_with(tail) || row.size() < name.size() + tail.size() ||
             !DateColumnFits(row.substr(name.size(), row.size() - name.size() - tail.size()), record.dateTime))
             Fail("listing", "row of '" + record.storedName + "': '" + std::string(row) + "'", run.output);
@@ -164,7 +164,7 @@ void CheckExtraction(TArchiveReader& reader, const std::vector<WriterRecord>& re
     const auto& files = memory::Current().files;
     if (files.size() != records.size())
         Fail("extraction", std::to_string(files.size()) + " files for " + std::to_string(records.size()) + " records",
-            run.output);
+             run.output);
     for (const WriterRecord& record : records) {
         const auto found = files.find("out/" + DisplayNameOf(record.storedName));
         if (found == files.end())

@@ -11,7 +11,7 @@
 // Input: one byte of options (bits 0-1: bytes per fill of the bit source,
 // 1, 9, 64 or 4096; bits 2-3: weight limit, the real 16383 or a low one that
 // reaches the halving; bits 4-5: blocks less one), two bytes per block (its
-// length, 1 to 256), then the bits, least significant first; past their end
+// length, 1 to 192), then the bits, least significant first; past their end
 // the source reads zeros.
 #include <algorithm>
 #include <cstddef>
@@ -31,8 +31,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Short blocks keep a run to a few thousand tokens: many inputs a second.
-constexpr std::uint32_t MaxBlockLength = 256;
+// Short blocks keep an input to under a thousand tokens: many inputs a second.
+constexpr std::uint32_t MaxBlockLength = 192;
 
 [[noreturn]] void Fail(const char* what, std::size_t block)
 {
