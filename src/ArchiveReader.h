@@ -1,7 +1,8 @@
-// The archive reader: one object per archive. It owns the archive's handle,
-// the eleven decoding stages and the decode-ahead worker; it checks the
-// header, builds and wires the stages, produces the decoded blocks and walks
-// the directory of the decoded stream for a command.
+// The archive reader: one object per archive (or one kept over many archives
+// by in-process runs). It owns the archive's handle, the eleven decoding
+// stages and the decode-ahead worker; it checks the header, builds and wires
+// the stages, produces the decoded blocks and walks the directory of the
+// decoded stream for a command.
 //
 // Safety promise: for any archive bytes, decoding never reads or writes
 // outside the stage buffers. A damaged archive ends the reading with a
