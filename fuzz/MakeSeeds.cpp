@@ -1,6 +1,11 @@
-// Writes the seed archives of the fuzz corpus into a folder:
-//   untwx_fuzz_seeds FOLDER
-// Each seed is small and reaches a different part of the reader.
+// Writes the seed archives of the fuzz corpus into a folder, and with a
+// second folder the seeds of the stage target there:
+//   untwx_fuzz_seeds FOLDER [STAGE-FOLDER]
+// Each seed is small and reaches a different part of the reader. Bit 0 of
+// the header word picks the decode target's command: the seeds whose names
+// end in "-e" are extracted, the others listed.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -56,25 +61,68 @@ void Save(const std::string& folder, const std::string& name, const Bytes& archi
     std::printf("%-28s %6zu bytes\n", name.c_str(), archive.size());
 }
 
+// The archive written again with bit 0 of its header word set.
+void SaveBoth(
+    const std::string& folder, const std::string& name, const std::vector<WriterRecord>& records, WriterOptions options)
+{
+    Save(folder, name + ".twx", WriteArchive(records, options));
+    options.headerWord = 1;
+    Save(folder, name + "-e.twx", WriteArchive(records, options));
+}
+
+// A stage seed: the options byte, the block lengths (1 to 192), and the
+// token stream of the archive's first block (from after its three fields).
+Bytes StageSeed(
+    std::uint8_t options, const std::vector<std::uint16_t>& lengths, const Bytes& archive, std::size_t bytes)
+{
+    constexpr std::size_t TokensAt = HeaderSize + 12;
+    Bytes seed{options};
+    for (const std::uint16_t length : lengths) {
+        seed.push_back(static_cast<std::uint8_t>((length - 1) & 0xFF));
+        seed.push_back(static_cast<std::uint8_t>((length - 1) >> 8));
+    }
+    const std::size_t end = std::min(archive.size(), TokensAt + bytes);
+    if (end > TokensAt)
+        seed.insert(seed.end(), archive.begin() + TokensAt, archive.begin() + static_cast<std::ptrdiff_t>(end));
+    return seed;
+}
+
+// Options: bits 0-1 fill size (1, 9, 64, 4096 bytes), bits 2-3 weight limit
+// (16383, 200, 1000, 4000), bits 4-5 blocks less one.
+void SaveStageSeeds(const std::string& folder)
+{
+    const Bytes text = WriteArchive({Record("t.txt", Lines(400))}, Options());
+    Save(folder, "text-four-blocks.bin", StageSeed(0x33, {192, 192, 192, 192}, text, 600));
+    Save(folder, "runs-byte-fills.bin",
+        StageSeed(0x14, {192, 150}, WriteArchive({Record("r", Runs())}, Options()), 3000));
+    Bytes random(HeaderSize + 12, 0);
+    const Bytes tokens = RandomBytes(2000, 3);
+    random.insert(random.end(), tokens.begin(), tokens.end());
+    Save(folder, "random-halving.bin", StageSeed(0x25, {192, 192, 192}, random, 800));
+    Save(folder, "zeros.bin", StageSeed(0x0E, {192}, Bytes(HeaderSize + 40, 0), 28));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s FOLDER [STAGE-FOLDER]\n", argv[0]);
         return 2;
     }
     const std::string folder = argv[1];
     try {
+        if (argc == 3)
+            SaveStageSeeds(argv[2]);
         // Several records over three blocks; one spans two block ends.
-        Save(folder, "three-blocks.twx",
-             WriteArchive({Record("liesmich.txt", Lines(40)), Record("DATEN\\gross.bin", Lines(1500)),
-                           Record("leer.txt", {}), Record("ende.txt", Text("ende\r\n"))},
-                          Options()));
+        SaveBoth(folder, "three-blocks",
+            {Record("liesmich.txt", Lines(40)), Record("DATEN\\gross.bin", Lines(1500)), Record("leer.txt", {}),
+                Record("ende.txt", Text("ende\r\n"))},
+            Options());
 
         Save(folder, "runs.twx", WriteArchive({Record("runs.bin", Runs())}, Options()));
-        Save(folder, "long-run-code2.twx",
-             WriteArchive({Record("null.bin", Repeated(0, 70000)), Record("x.txt", Text("x"))}, Options(2)));
+        SaveBoth(
+            folder, "long-run-code2", {Record("null.bin", Repeated(0, 70000)), Record("x.txt", Text("x"))}, Options(2));
 
         WriterOptions stored = Options();
         stored.secondStage = SecondStage::Never;
@@ -84,8 +132,8 @@ int main(int argc, char** argv)
         WriterOptions noEndMark = Options();
         noEndMark.omitEndMarkAtBlockEnd = true;
         const std::string fullName = "voll.bin";
-        Save(folder, "ends-at-block-end.twx",
-             WriteArchive({Record(fullName, Repeated('v', BlockSizeUnit - 13 - fullName.size()))}, noEndMark));
+        SaveBoth(folder, "ends-at-block-end", {Record(fullName, Repeated('v', BlockSizeUnit - 13 - fullName.size()))},
+            noEndMark);
 
         // Names that must not leave the target folder, a read-only file written
         // twice, stored dates that are not dates.
@@ -101,7 +149,7 @@ int main(int argc, char** argv)
         };
         for (int i = 0; i < 20; ++i)
             names.push_back(Record("zeile" + std::to_string(i) + ".txt", Text(std::to_string(i))));
-        Save(folder, "names.twx", WriteArchive(names, Options()));
+        SaveBoth(folder, "names", names, Options());
 
         Save(folder, "empty-archive.twx", WriteArchive(std::vector<WriterRecord>{}, Options()));
         Save(folder, "header-only.twx", BuildHeader(Options()));

@@ -23,6 +23,16 @@ std::uint32_t LittleEndian(const std::uint8_t* bytes, unsigned count)
     throw TArchiveStop{kind};
 }
 
+// A block as TBlock::Init leaves it, in the memory it already has.
+void Renew(TBlock& block)
+{
+    block.Status = 0;
+    block.Rewind();
+    block.UsedLength = block.Capacity;
+    std::memset(block.Data, 0, block.Capacity);
+    block.CRC->Reset();
+}
+
 }  // namespace
 
 TArchiveReader::TArchiveReader(platform::FileHandle archive) : ArchiveHandle(archive) {}
@@ -32,6 +42,13 @@ TArchiveReader::~TArchiveReader()
     StopDecodingAhead();
     ReleaseStages();
     platform::Close(ArchiveHandle);
+}
+
+void TArchiveReader::EndArchive()
+{
+    StopDecodingAhead();
+    platform::Close(ArchiveHandle);
+    ArchiveHandle = platform::InvalidFile;
 }
 
 void TArchiveReader::SetUp()
@@ -136,6 +153,11 @@ void TArchiveReader::CheckHeader()
 // size is within the stages' limits, and a failed allocation throws.
 void TArchiveReader::BuildStages()
 {
+    if (BuiltBlockSize == BlockSize) {
+        RenewStages();
+        return;
+    }
+    ReleaseStages();
     InputBlock.reset(TBlock::Create(BlockSize));
     OutputBlock.reset(TBlock::Create(BlockSize));
     Transform.reset(TBWTransform::Create(BlockSize));
@@ -147,6 +169,29 @@ void TArchiveReader::BuildStages()
     RunExtensionTree.reset(THuffmanTree::Create(twx::RunExtensionTreeSize));
     MiddleBlock.reset(TBlock::Create(BlockSize));
     SecondRLE.reset(TRLE::Create(twx::SecondStageMaxExtra));
+    BuiltBlockSize = BlockSize;
+}
+
+// The stages of the archive before, put back as BuildStages leaves them:
+// trees in their first shape, move-to-front at the identity, buffers zeroed
+// and rewound, statuses cleared. WireStages wires them as usual.
+void TArchiveReader::RenewStages()
+{
+    for (TBlock* block : {InputBlock.get(), OutputBlock.get(), MiddleBlock.get()})
+        Renew(*block);
+    MoveToFront->Reset();
+    FileCRC->Reset();
+    Transform->Status = 0;
+    Transform->Length = Transform->Capacity;
+    Transform->Scratch = nullptr;
+    FirstRLE->Status = 0;
+    SecondRLE->Status = 0;
+    SymbolTree->Reset();
+    RunTree->Reset();
+    RunExtensionTree->Reset();
+    // Decoding ahead builds its second middle buffer anew.
+    AheadBlock.reset();
+    Times = TStageTimes{};
 }
 
 // The block pipeline decodes the trees from InputBlock's bits and runs both
@@ -179,4 +224,5 @@ void TArchiveReader::ReleaseStages()
     RunExtensionTree.reset();
     SecondRLE.reset();
     AheadBlock.reset();
+    BuiltBlockSize = 0;
 }

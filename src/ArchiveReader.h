@@ -1,7 +1,8 @@
-// The archive reader: one object per archive. It owns the archive's handle,
-// the eleven decoding stages and the decode-ahead worker; it checks the
-// header, builds and wires the stages, produces the decoded blocks and walks
-// the directory of the decoded stream for a command.
+// The archive reader: one object per archive (or one kept over many archives
+// by in-process runs). It owns the archive's handle, the eleven decoding
+// stages and the decode-ahead worker; it checks the header, builds and wires
+// the stages, produces the decoded blocks and walks the directory of the
+// decoded stream for a command.
 //
 // Safety promise: for any archive bytes, decoding never reads or writes
 // outside the stage buffers. A damaged archive ends the reading with a
@@ -54,6 +55,9 @@ public:
     // Takes over the archive, open for reading (InvalidFile gives the read
     // error of the first read).
     explicit TArchiveReader(platform::FileHandle archive);
+    // A reader without an archive, handed one at a time by
+    // OpenArchive(archive, command); it keeps its stages from one to the next.
+    TArchiveReader() = default;
     // Ends the worker, releases the stages, closes the archive.
     ~TArchiveReader();
     TArchiveReader(const TArchiveReader&) = delete;
@@ -70,7 +74,18 @@ public:
         FinishCommand();
     }
 
-    platform::FileHandle ArchiveHandle;
+    // OpenArchive(command) on a further archive, which is closed again on
+    // every way out, stops included. Stages of the block size already built
+    // are set back to their state when built instead of being built anew.
+    template <typename Command>
+    void OpenArchive(platform::FileHandle archive, Command&& command)
+    {
+        ArchiveHandle = archive;
+        const TArchiveTurn turn(*this);
+        OpenArchive(command);
+    }
+
+    platform::FileHandle ArchiveHandle = platform::InvalidFile;
     std::uint32_t BlockSize = 0;
 
     // DecoderStages, released in this order by ReleaseStages.
@@ -157,6 +172,16 @@ private:
         TArchiveReader* Saved;
     };
 
+    // One archive's turn of a reader that outlives it: ends decoding ahead
+    // and closes the archive, as the destructor would, keeping the stages.
+    struct TArchiveTurn {
+        explicit TArchiveTurn(TArchiveReader& reader) : Reader(reader) {}
+        ~TArchiveTurn() { Reader.EndArchive(); }
+        TArchiveTurn(const TArchiveTurn&) = delete;
+        TArchiveTurn& operator=(const TArchiveTurn&) = delete;
+        TArchiveReader& Reader;
+    };
+
     // Header and set-up.
     void SetUp();
     void FinishCommand();
@@ -167,6 +192,8 @@ private:
     void BuildStages();
     void WireStages();
     void ReleaseStages();
+    void RenewStages();
+    void EndArchive();
 
     // Block pipeline.
     template <bool OnWorker>
@@ -185,4 +212,6 @@ private:
 
     TDecodeAhead Ahead;
     TStageTimes Times;
+    // The block size the stages are built for; 0 while they are not.
+    std::uint32_t BuiltBlockSize = 0;
 };

@@ -132,18 +132,23 @@ int ReportStop(const TArchiveStop& stop)
 }
 
 // Reads the archive at path with command(reader): the stop that ended it, if
-// one did. An archive that cannot be opened is reported on standard error
-// and reads as the read error. The reader, and with it the archive, is
-// closed before this returns.
+// one did. With a kept reader (in-process runs over many archives) the
+// archive is read with it, else with a reader of its own. An archive that
+// cannot be opened is reported on standard error and reads as the read
+// error. The archive is closed before this returns.
 template <typename Command>
-std::optional<TArchiveStop> ReadArchiveAt(const std::string& path, Command&& command)
+std::optional<TArchiveStop> ReadArchiveAt(const std::string& path, Command&& command, TArchiveReader* kept)
 {
     const platform::FileHandle archive = platform::OpenForReading(path);
     if (archive == platform::InvalidFile)
         ReportFailure(path, platform::LastErrorText());
     try {
-        TArchiveReader reader(archive);
-        reader.OpenArchive(command);
+        if (kept != nullptr) {
+            kept->OpenArchive(archive, command);
+        } else {
+            TArchiveReader reader(archive);
+            reader.OpenArchive(command);
+        }
     } catch (const TArchiveStop& stop) {
         if (!stop.Reason.empty())
             ReportFailure(path, stop.Reason);
@@ -177,11 +182,11 @@ int CheckSelection(const TSelection& selection, const std::vector<std::string>& 
 }
 
 // "-t": one line per archive, its name and ": OK" or its stop line.
-int CheckArchives(const std::vector<std::string>& arguments)
+int CheckArchives(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {
     bool sound = true;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::optional<TArchiveStop> stop = ReadArchiveAt(arguments[i], CheckArchive);
+        const std::optional<TArchiveStop> stop = ReadArchiveAt(arguments[i], CheckArchive, kept);
         PrintNative(ShownNative(arguments[i]));
         PrintLine(stop ? ": " + stop->Line() : std::string(": OK"));
         sound = sound && !stop;
@@ -201,16 +206,16 @@ int ReportStopOnError(const TArchiveStop& stop)
 
 // "-l" and "-p": standard output carries the data alone.
 template <typename Command>
-int WriteDataOf(const std::string& path, Command&& command)
+int WriteDataOf(const std::string& path, Command&& command, TArchiveReader* kept)
 {
-    if (const std::optional<TArchiveStop> stop = ReadArchiveAt(path, command))
+    if (const std::optional<TArchiveStop> stop = ReadArchiveAt(path, command, kept))
         return ReportStopOnError(*stop);
     ClosingPause();
     return ExitCode::Success;
 }
 
 // "-e" and "-x": the start line, the extraction, "-done".
-int Extract(const std::vector<std::string>& arguments, bool withFolders, TSelection* selection)
+int Extract(const std::vector<std::string>& arguments, bool withFolders, TSelection* selection, TArchiveReader* kept)
 {
     std::string folder = arguments[2];
     if (!EndsWithSeparator(folder))
@@ -223,7 +228,8 @@ int Extract(const std::vector<std::string>& arguments, bool withFolders, TSelect
     PrintLine();
     TExtraction extraction(std::move(folder), withFolders, selection);
     if (const std::optional<TArchiveStop> stop =
-            ReadArchiveAt(arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }))
+            ReadArchiveAt(
+                arguments[1], [&extraction](TArchiveReader& reader) { extraction.ExtractArchive(reader); }, kept))
         return ReportStop(*stop);
     PrintLine();
     PrintLine("-done");
@@ -232,7 +238,7 @@ int Extract(const std::vector<std::string>& arguments, bool withFolders, TSelect
 }
 
 // The command words beyond "-i" and "-e"; nullopt for one that is none.
-std::optional<int> RunOtherCommand(const std::vector<std::string>& arguments)
+std::optional<int> RunOtherCommand(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {
     const std::string& command = arguments[0];
     if (command == "-h" || command == "--help" || command == "-?" || command == "/?") {
@@ -251,14 +257,15 @@ std::optional<int> RunOtherCommand(const std::vector<std::string>& arguments)
     if (arguments.size() < needed)
         return MissingParameters(TitleLine());
     if (command == "-t")
-        return CheckArchives(arguments);
+        return CheckArchives(arguments, kept);
     if (command == "-l")
-        return WriteDataOf(arguments[1], ListForScripts);
+        return WriteDataOf(arguments[1], ListForScripts, kept);
     TSelection selection = SelectionOf(arguments, needed);
-    const int exitCode = command == "-p" ? WriteDataOf(arguments[1], [&selection](TArchiveReader& reader) {
-        WriteContents(reader, selection);
-    })
-                                         : Extract(arguments, true, &selection);
+    const int exitCode = command == "-p" ? WriteDataOf(
+                                               arguments[1],
+                                               [&selection](TArchiveReader& reader) { WriteContents(reader, selection); },
+                                               kept)
+                                         : Extract(arguments, true, &selection, kept);
     return CheckSelection(selection, arguments, needed, exitCode);
 }
 
@@ -280,7 +287,7 @@ int OutOfMemoryStop()
 
 namespace {
 
-int Dispatch(const std::vector<std::string>& arguments)
+int Dispatch(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {
     if (arguments.empty()) {
         ShowWelcome();
@@ -292,7 +299,7 @@ int Dispatch(const std::vector<std::string>& arguments)
     if (command == "-i") {
         if (arguments.size() < 2)
             return MissingParameters(EditionTitleLine());
-        if (const std::optional<TArchiveStop> stop = ReadArchiveAt(arguments[1], ListArchive))
+        if (const std::optional<TArchiveStop> stop = ReadArchiveAt(arguments[1], ListArchive, kept))
             return ReportStop(*stop);
         ClosingPause();
         return ExitCode::Success;
@@ -301,10 +308,10 @@ int Dispatch(const std::vector<std::string>& arguments)
     if (command == "-e") {
         if (arguments.size() < 3)
             return MissingParameters(TitleLine());
-        return Extract(arguments, false, nullptr);
+        return Extract(arguments, false, nullptr, kept);
     }
 
-    if (const std::optional<int> exitCode = RunOtherCommand(arguments))
+    if (const std::optional<int> exitCode = RunOtherCommand(arguments, kept))
         return *exitCode;
 
     PrintHeading(TitleLine());
@@ -317,9 +324,9 @@ int Dispatch(const std::vector<std::string>& arguments)
 
 }  // namespace
 
-int RunUnTWX(const std::vector<std::string>& arguments)
+int RunUnTWX(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {
-    int exitCode = Dispatch(arguments);
+    int exitCode = Dispatch(arguments, kept);
     // Output lost to a full disk or an I/O error (not a reader gone away).
     if (platform::OutputFailed()) {
         platform::WriteText("Standardausgabe konnte nicht geschrieben werden\r\n", platform::Stream::Error);

@@ -183,3 +183,20 @@ void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, std:
     FillPrefix(Left[x], d + 1, prefix, above);
     FillPrefix(Right[x], d + 1, prefix | 1u << d, above);
 }
+
+void THuffmanTree::Reset()
+{
+    if (Flags & 0x80)
+        return;
+    const std::uint32_t n = SymbolCount;
+    for (std::uint32_t node = 1; node <= NodeCount; ++node) {
+        Weight[node] = 1;
+        Parent[node] = node / 2;
+        if (node < n) {
+            Left[node] = 2 * node;
+            Right[node] = 2 * node + 1;
+        }
+    }
+    RefillPrefix(1, 0);
+    Status = 0;
+}

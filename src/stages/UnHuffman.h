@@ -121,4 +121,9 @@ private:
     // b lead through, from the root down; those from the entry's leaf on are
     // not used.
     std::uint32_t* PrefixPath = nullptr;
+
+public:
+    // Back to the tree Init builds, in the arrays it has; the hooks and
+    // WeightLimit stay as the owner set them.
+    void Reset();
 };

@@ -2,10 +2,10 @@
 
 #include "UnTWX.h"
 
-RunOutcome RunInProcess(const std::vector<std::string>& arguments)
+RunOutcome RunInProcess(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {
     RunOutcome outcome;
-    outcome.exitCode = RunUnTWX(arguments);
+    outcome.exitCode = RunUnTWX(arguments, kept);
     outcome.output = platform::memory::Current().output;
     return outcome;
 }

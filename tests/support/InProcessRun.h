@@ -14,8 +14,11 @@ struct RunOutcome {
     std::string output;
 };
 
-// Runs on the memory platform as the test has set it up (after Reset).
-RunOutcome RunInProcess(const std::vector<std::string>& arguments);
+class TArchiveReader;
+
+// Runs on the memory platform as the test has set it up (after Reset); with
+// a kept reader, the archive is read with it (see RunUnTWX).
+RunOutcome RunInProcess(const std::vector<std::string>& arguments, TArchiveReader* kept = nullptr);
 
 // Lists an archive held in memory under "a.twx", with the given number of
 // usable processors (2: the next block is decoded on a second thread).
