@@ -5,9 +5,9 @@
 # of the native build, the end-to-end tests natively and under Wine and the
 # corpus replays, every native suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the suites that run two threads under
-# ThreadSanitizer, and a bounded run of both fuzz targets.
+# ThreadSanitizer, and a bounded run of the four fuzz targets.
 # UNTWX_BUILD_ROOT: where the build folders go (default: build/ in the source
-# tree); UNTWX_FUZZ_SECONDS: fuzzing time, split between the two targets
+# tree); UNTWX_FUZZ_SECONDS: fuzzing time, split between the four targets
 # (default 120; 0 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
