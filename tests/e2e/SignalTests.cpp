@@ -161,5 +161,38 @@ TEST_F(Signals, TargetFolderRenamedAndReplacedByALinkMidRunKeepsGettingEveryFile
     EXPECT_EQ(files, records.size());
 }
 
+// With "-x" each stored folder is entered anew for its record, relative to
+// the one above and never through a link: a link swapped in for it during
+// the run fails the later records and takes no file.
+TEST_F(Signals, StoredFolderReplacedByALinkMidRunTakesNoFile)
+{
+    std::vector<WriterRecord> records;
+    for (int i = 0; i < 2000; ++i)
+        records.push_back(::Record("texte\\" + SmallName(i), RandomBytes(300, static_cast<std::uint32_t>(i))));
+    Put("a.twx", Archive(records));
+    bool replaced = false;
+    InterruptWhen = [this, &replaced] {
+        std::error_code error;
+        if (!replaced && !fs::is_empty(Work / "out" / "texte", error) && !error) {
+            fs::rename(Work / "out" / "texte", Work / "moved");
+            fs::create_directory(Work / "decoy");
+            fs::create_directory_symlink(Work / "decoy", Work / "out" / "texte");
+            replaced = true;
+        }
+        return false;
+    };
+    ChildRequest request = Request({"-x", "a.twx", "out"});
+    request.closedDescriptors = {1};
+    const ChildResult run = RunRequest(request);
+
+    ASSERT_TRUE(replaced) << "the run ended before the folder was replaced";
+    EXPECT_EQ(run.exitCode, 1) << "the records after the swap fail";
+    EXPECT_TRUE(fs::is_empty(Work / "decoy")) << "files went through the link";
+    for (const auto& entry : fs::directory_iterator(Work / "moved")) {
+        const int index = std::stoi(entry.path().filename().string().substr(1));
+        EXPECT_TRUE(ReadBytes(entry.path()) == records[static_cast<std::size_t>(index)].content) << entry.path();
+    }
+}
+
 }  // namespace
 }  // namespace e2e
