@@ -76,7 +76,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 tier "ThreadSanitizer build of the suites that run two threads"
 cmake --preset tsan -B "$out/tsan"
-cmake --build "$out/tsan" --target untwx_in_process_tests untwx_e2e_tests untwx_fuzz_replay untwx_roundtrip_replay
+cmake --build "$out/tsan" --target untwx_in_process_tests untwx_e2e_tests untwx_fuzz_replay untwx_threads_replay untwx_roundtrip_replay untwx_stage_replay
 
 tier "Tests: ThreadSanitizer build"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
