@@ -61,9 +61,8 @@ void TArchiveReader::SetUp()
     InputBlock->OnFill(InputBlock->Data, InputBlock->Capacity, count);
     InputBlock->SetUsedLength(count);
 
-    // Stage times are process CPU times: they need everything on one thread.
-    if (platform::UsableProcessors() > 1 && !TStageTimes::Enabled)
-        StartDecodingAhead();
+    if (const unsigned threads = DecodingThreads(); threads > 1)
+        StartDecodingAhead(threads);
 }
 
 void TArchiveReader::FinishCommand()
@@ -189,8 +188,9 @@ void TArchiveReader::RenewStages()
     SymbolTree->Reset();
     RunTree->Reset();
     RunExtensionTree->Reset();
-    // Decoding ahead builds its second middle buffer anew.
+    // Decoding ahead builds its slots anew.
     AheadBlock.reset();
+    Ahead.Slots.clear();
     Times = TStageTimes{};
 }
 
@@ -224,5 +224,6 @@ void TArchiveReader::ReleaseStages()
     RunExtensionTree.reset();
     SecondRLE.reset();
     AheadBlock.reset();
+    Ahead.Slots.clear();
     BuiltBlockSize = 0;
 }

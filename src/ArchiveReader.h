@@ -26,18 +26,6 @@
 #include "stages/UnHuffman.h"
 #include "stages/msmtf.h"
 
-// A stage owned by the reader: Done, then freed.
-template <typename T>
-struct TStageRelease {
-    void operator()(T* stage) const
-    {
-        stage->Done();
-        delete stage;
-    }
-};
-template <typename T>
-using TStage = std::unique_ptr<T, TStageRelease<T>>;
-
 // One archived file's record in the decoded stream.
 struct DirectoryEntry {
     std::uint8_t NameLength = 0;
@@ -100,7 +88,8 @@ public:
     TStage<THuffmanTree> RunTree;
     TStage<THuffmanTree> RunExtensionTree;
     TStage<TRLE> SecondRLE;
-    // The second middle buffer while decoding ahead.
+    // The second middle buffer while decoding ahead (the other slots' own
+    // stages are in Ahead).
     TStage<TBlock> AheadBlock;
 
     // A read of the archive; a failed read or a read of nothing is the read
@@ -112,8 +101,10 @@ public:
     static void FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
     static void DecodeNextBlock(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
 
-    // True while a worker decodes ahead.
+    // True while threads decode ahead.
     bool DecodingAhead() const { return Ahead.Running; }
+    // Blocks decoded at once: one, or a slot per thread while decoding ahead.
+    unsigned BlocksInFlight() const { return Ahead.Running ? static_cast<unsigned>(Ahead.Slots.size()) : 1u; }
 
     // Directory of the decoded stream.
     void PullDecodedBlock();
@@ -198,15 +189,18 @@ private:
     // Block pipeline.
     template <bool OnWorker>
     void DecodeFirstPhase(TFirstPhase& phase);
-    void FinishBlock(const TFirstPhase& phase);
+    TFinish FinishBlock(const TFirstPhase& phase, const TFinishStages& stages);
+    void CarryOut(const TFirstPhase& phase, const TFinish& finish);
     std::uint32_t GetCodedRunLength();
-    [[noreturn]] void DamagedBlockStop(std::uint32_t storedCRC);
-    [[noreturn]] void DamagedBlockStopCleared(std::uint32_t storedCRC);
 
     // Decoding ahead.
-    void StartDecodingAhead();
+    static unsigned DecodingThreads();
+    void BuildSlot(unsigned i);
+    void StartDecodingAhead(unsigned threads);
     void StopDecodingAhead();
     void DecodeAheadOnWorker();
+    void FinishAheadOnWorker();
+    void FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock);
     void FinishBlockDecodedAhead();
     static void FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
 

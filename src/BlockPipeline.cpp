@@ -115,85 +115,85 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
 template void TArchiveReader::DecodeFirstPhase<false>(TFirstPhase&);
 template void TArchiveReader::DecodeFirstPhase<true>(TFirstPhase&);
 
-// A block that breaks the data model ends like a CRC failure, with the CRC
-// of the block as it stands.
-void TArchiveReader::DamagedBlockStop(std::uint32_t storedCRC)
+// Second phase, on any thread: transform, second run-length stage and CRC,
+// from stages.Middle into stages.Output, for a block whose first phase ended
+// without a stop. When the second stage runs, the transform writes over its
+// own input in Middle and the stage expands it from there; otherwise it
+// writes Output. Either way the bytes are those of the transform into a
+// cleared Output and the copy into Middle, and every byte of Output is
+// written: the block owes nothing to what the buffers held before.
+TFinish TArchiveReader::FinishBlock(const TFirstPhase& phase, const TFinishStages& stages)
 {
-    OutputBlock->ComputeCRC();
-    throw TArchiveStop{StopKind::BlockCrc, storedCRC, OutputBlock->CRC->Value()};
-}
-
-// A block that breaks the data model before its transform: the block as it
-// then stands is all zeros.
-void TArchiveReader::DamagedBlockStopCleared(std::uint32_t storedCRC)
-{
-    OutputBlock->Clear();
-    DamagedBlockStop(storedCRC);
-}
-
-// Second phase, on the command's thread: the stop held with the block, or
-// transform, second run-length stage and CRC check, from MiddleBlock into
-// OutputBlock. When the second stage runs, the transform writes over its own
-// input in MiddleBlock and the stage expands it from there; otherwise it
-// writes OutputBlock. Either way the bytes are those of the transform into a
-// cleared OutputBlock and the copy into MiddleBlock.
-void TArchiveReader::FinishBlock(const TFirstPhase& phase)
-{
-    if (phase.Stop == FirstPhaseStop::ReadError)
-        throw TArchiveStop{StopKind::ReadError};
     const TBlockFields& block = phase.Fields;
-    if (phase.Stop == FirstPhaseStop::DamagedBlock)
-        DamagedBlockStopCleared(block.StoredCRC);
-
-    std::uint8_t* const middle = MiddleBlock->Data;
-    Transform->Input = middle;
-    Transform->SetLength(block.Length);
-    const std::uint32_t length = Transform->Length;
+    TBWTransform& transform = *stages.Transform;
+    TBlock& output = *stages.Output;
+    std::uint8_t* const middle = stages.Middle->Data;
+    transform.Input = middle;
+    transform.SetLength(block.Length);
+    const std::uint32_t length = transform.Length;
     // A refused length leaves a longer one: its tail reads as zeros.
     if (length > block.Length)
         std::memset(middle + block.Length, 0, length - block.Length);
 
-    const bool expand = block.Length < OutputBlock->UsedLength;
-    std::uint8_t* const target = expand ? middle : OutputBlock->Data;
+    TFinish finish;
+    const bool expand = block.Length < output.UsedLength;
+    std::uint8_t* const target = expand ? middle : output.Data;
+    transform.Output = target;
     if (block.PrimaryIndex < length) {
-        Transform->Output = target;
         // The buffer that is free until the second stage.
-        Transform->Scratch = expand ? OutputBlock->Data : middle;
-        Transform->BuildLinks();
+        transform.Scratch = expand ? output.Data : middle;
+        transform.BuildLinks();
         Times.Stop(TStageTimes::LinkBuild);
-        Transform->Walk(block.PrimaryIndex);
+        transform.Walk(block.PrimaryIndex);
         std::memset(target + length, 0, BlockSize - length);
         Times.Stop(TStageTimes::Walk);
         Times.Count(TStageTimes::LinkBuild, length);
         Times.Count(TStageTimes::Walk, length);
     } else {
-        Transform->Inverse(block.PrimaryIndex);  // refuses: nothing written
+        transform.Inverse(block.PrimaryIndex);  // refuses: nothing written
         std::memset(target, 0, BlockSize);
     }
 
     if (expand) {
-        std::uint8_t* const output = OutputBlock->Data;
+        std::uint8_t* const data = output.Data;
         const std::uint32_t blockSize = BlockSize;
         std::uint32_t in = 0;
         std::uint32_t out = 0;
         bool overrun = false;
-        SecondRLE->DecodeWith(
-            OutputBlock->UsedLength,
+        TRLE& secondStage = *stages.SecondStage;
+        secondStage.DecodeWith(
+            output.UsedLength,
             [middle, blockSize, &in, &overrun] { return MiddleByteAt(middle, blockSize, in, overrun); },
             [middle, blockSize, &in, &overrun] { return MiddleCountAt(middle, blockSize, in, overrun); },
-            [output, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(output, out, value, copies); });
-        if (overrun || SecondRLE->Status == TRLE::StatusRunCut)
-            DamagedBlockStop(block.StoredCRC);
+            [data, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(data, out, value, copies); });
+        finish.Damaged = overrun || secondStage.Status == TRLE::StatusRunCut;
         Times.Stop(TStageTimes::SecondStage);
-        Times.Count(TStageTimes::SecondStage, OutputBlock->UsedLength);
+        Times.Count(TStageTimes::SecondStage, output.UsedLength);
     }
 
-    OutputBlock->ComputeCRC();
-    const std::uint32_t computed = OutputBlock->CRC->Value();
+    output.ComputeCRC();
+    finish.ComputedCRC = output.CRC->Value();
     Times.Stop(TStageTimes::BlockCRC);
-    Times.Count(TStageTimes::BlockCRC, OutputBlock->UsedLength);
-    if (computed != block.StoredCRC)
-        throw TArchiveStop{StopKind::BlockCrc, block.StoredCRC, computed};
+    Times.Count(TStageTimes::BlockCRC, output.UsedLength);
+    return finish;
+}
+
+// On the command's thread, with the block in OutputBlock: the stop held with
+// it, if any. A block that breaks the data model ends like a CRC failure,
+// with the CRC of the block as it stands; before its transform, the block
+// then stands all zeros.
+void TArchiveReader::CarryOut(const TFirstPhase& phase, const TFinish& finish)
+{
+    const std::uint32_t stored = phase.Fields.StoredCRC;
+    if (phase.Stop == FirstPhaseStop::ReadError)
+        throw TArchiveStop{StopKind::ReadError};
+    if (phase.Stop == FirstPhaseStop::DamagedBlock) {
+        OutputBlock->Clear();
+        OutputBlock->ComputeCRC();
+        throw TArchiveStop{StopKind::BlockCrc, stored, OutputBlock->CRC->Value()};
+    }
+    if (finish.Damaged || finish.ComputedCRC != stored)
+        throw TArchiveStop{StopKind::BlockCrc, stored, finish.ComputedCRC};
 }
 
 void TArchiveReader::DecodeNextBlock(std::uint8_t*, std::uint32_t, std::uint32_t& count)
@@ -205,7 +205,11 @@ void TArchiveReader::DecodeNextBlock(std::uint8_t*, std::uint32_t, std::uint32_t
         TFirstPhase phase;
         phase.Middle = reader.MiddleBlock.get();
         reader.DecodeFirstPhase<false>(phase);
-        reader.FinishBlock(phase);
+        TFinish finish;
+        if (phase.Stop == FirstPhaseStop::None)
+            finish = reader.FinishBlock(phase, {reader.MiddleBlock.get(), reader.OutputBlock.get(),
+                                                reader.Transform.get(), reader.SecondRLE.get()});
+        reader.CarryOut(phase, finish);
     }
     count = reader.OutputBlock->UsedLength;
     reader.OutputBlock->Rewind();

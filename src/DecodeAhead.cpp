@@ -1,10 +1,41 @@
-// Decoding ahead on a second thread (the rules of ownership are in
-// DecodeAhead.h): the worker's loop, its fill of InputBlock, and the
-// command's side of the hand-over.
+// Decoding ahead on further threads (the rules of ownership are in
+// DecodeAhead.h): the slots, the entropy worker and the finishers, their fill
+// of InputBlock, and the command's side of the hand-over.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
 #include <system_error>
+#include <utility>
 
+#include "ArchiveFormat.h"
 #include "ArchiveReader.h"
+
+TBlockSlot* TDecodeAhead::OldestUnclaimed()
+{
+    TBlockSlot* oldest = nullptr;
+    for (TBlockSlot& slot : Slots)
+        if (slot.Now == TBlockSlot::State::Decoded && (!oldest || slot.Number < oldest->Number))
+            oldest = &slot;
+    return oldest;
+}
+
+// UNTWX_THREADS, 1 to MaxThreads (more counts as MaxThreads), or else the
+// processors the process may use; one thread decodes as a single pipeline.
+unsigned TArchiveReader::DecodingThreads()
+{
+    // Stage times are process CPU times: they need everything on one thread.
+    if (TStageTimes::Enabled)
+        return 1;
+    const std::string wanted = platform::EnvironmentValue("UNTWX_THREADS");
+    unsigned threads = platform::UsableProcessors();
+    if (!wanted.empty() && wanted.size() <= 9 && wanted.find_first_not_of("0123456789") == std::string::npos &&
+        std::strtoul(wanted.c_str(), nullptr, 10) > 0)
+        threads = static_cast<unsigned>(std::strtoul(wanted.c_str(), nullptr, 10));
+    return threads < TDecodeAhead::MaxThreads ? threads : TDecodeAhead::MaxThreads;
+}
 
 // InputBlock's fill while decoding ahead. A failed read is held, not carried
 // out: the rest of the block is left undecoded, and it stops when the
@@ -26,90 +57,177 @@ void TArchiveReader::FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t cap
     reader.InputBlock->Rewind();
 }
 
-// The worker: first phases, one block ahead of the command, until a stop is
-// found or wanted.
+// A claimed slot's second phase, on the claiming thread; a block stopped in
+// its first phase has nothing to finish.
+void TArchiveReader::FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock)
+{
+    slot.Now = TBlockSlot::State::Finishing;
+    lock.unlock();
+    if (slot.Phase.Stop == FirstPhaseStop::None)
+        slot.Finish = FinishBlock(slot.Phase, slot.Stages);
+    lock.lock();
+    slot.Now = TBlockSlot::State::Finished;
+    Ahead.HandOverChanged.notify_all();
+}
+
+// The entropy worker: first phases in block order into free slots; while the
+// next slot is in use, or once a stop has been found, it finishes blocks.
 void TArchiveReader::DecodeAheadOnWorker()
 {
     const TDecodingSlot decoding(this);
-    for (unsigned next = 0;; next ^= 1) {
-        TFirstPhase& phase = Ahead.Phases[next];
-        {
-            std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
-            Ahead.HandOverChanged.wait(lock, [this, &phase] { return Ahead.Flags.StopWanted || !phase.Ready; });
-            if (Ahead.Flags.StopWanted)
-                return;
-        }
-        DecodeFirstPhase<true>(phase);
-        if (Ahead.Flags.ReadFailed)
-            phase.Stop = FirstPhaseStop::ReadError;
-        const bool stopped = phase.Stop != FirstPhaseStop::None;
-        {
-            const std::lock_guard<std::mutex> lock(Ahead.HandOverLock);
-            phase.Ready = true;
-        }
-        Ahead.HandOverChanged.notify_all();
-        if (stopped)
+    std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
+    for (;;) {
+        TBlockSlot* next = Ahead.DecodingEnded ? nullptr : &Ahead.SlotOf(Ahead.NextToDecode);
+        TBlockSlot* unclaimed = nullptr;
+        Ahead.HandOverChanged.wait(lock, [&] {
+            unclaimed = Ahead.OldestUnclaimed();
+            return Ahead.Flags.StopWanted || (next && next->Now == TBlockSlot::State::Free) || unclaimed;
+        });
+        if (Ahead.Flags.StopWanted)
             return;
+        if (next && next->Now == TBlockSlot::State::Free) {
+            next->Now = TBlockSlot::State::Decoding;
+            next->Number = Ahead.NextToDecode++;
+            lock.unlock();
+            DecodeFirstPhase<true>(next->Phase);
+            if (Ahead.Flags.ReadFailed)
+                next->Phase.Stop = FirstPhaseStop::ReadError;
+            lock.lock();
+            Ahead.DecodingEnded = next->Phase.Stop != FirstPhaseStop::None;
+            next->Now = TBlockSlot::State::Decoded;
+            Ahead.HandOverChanged.notify_all();
+        } else {
+            FinishSlot(*unclaimed, lock);
+        }
     }
 }
 
-void TArchiveReader::StartDecodingAhead()
+// A finisher: second phases of the oldest blocks no one has claimed.
+void TArchiveReader::FinishAheadOnWorker()
 {
-    // Of the size MiddleBlock was just built with, so it cannot fail.
-    AheadBlock.reset(TBlock::Create(BlockSize));
-    Ahead.Phases[0] = TFirstPhase{};
-    Ahead.Phases[0].Middle = MiddleBlock.get();
-    Ahead.Phases[1] = TFirstPhase{};
-    Ahead.Phases[1].Middle = AheadBlock.get();
+    std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
+    for (;;) {
+        TBlockSlot* unclaimed = nullptr;
+        Ahead.HandOverChanged.wait(lock, [&] {
+            unclaimed = Ahead.OldestUnclaimed();
+            return Ahead.Flags.StopWanted || unclaimed;
+        });
+        if (Ahead.Flags.StopWanted)
+            return;
+        FinishSlot(*unclaimed, lock);
+    }
+}
+
+// Slot i's stages: the reader's own where it has them (see TBlockSlot),
+// the rest built here.
+void TArchiveReader::BuildSlot(unsigned i)
+{
+    TBlockSlot& slot = Ahead.Slots[i];
+    if (i == 0) {
+        slot.Stages.Middle = MiddleBlock.get();
+    } else if (i == 1) {
+        AheadBlock.reset(TBlock::Create(BlockSize));
+        slot.Stages.Middle = AheadBlock.get();
+    } else {
+        slot.OwnMiddle.reset(TBlock::Create(BlockSize));
+        slot.Stages.Middle = slot.OwnMiddle.get();
+    }
+    slot.OwnOutput.reset(TBlock::Create(BlockSize));
+    slot.Stages.Output = slot.OwnOutput.get();
+    if (i == 0) {
+        slot.Stages.Transform = Transform.get();
+        slot.Stages.SecondStage = SecondRLE.get();
+    } else {
+        slot.OwnTransform.reset(TBWTransform::Create(BlockSize));
+        platform::AdviseRandomAccess(slot.OwnTransform->Links, slot.OwnTransform->LinkBytes);
+        slot.Stages.Transform = slot.OwnTransform.get();
+        slot.OwnSecondStage.reset(TRLE::Create(twx::SecondStageMaxExtra));
+        std::copy(std::begin(SecondRLE->Threshold), std::end(SecondRLE->Threshold),
+                  std::begin(slot.OwnSecondStage->Threshold));
+        slot.Stages.SecondStage = slot.OwnSecondStage.get();
+    }
+    slot.Phase.Middle = slot.Stages.Middle;
+}
+
+void TArchiveReader::StartDecodingAhead(unsigned threads)
+{
+    // A slot per thread; beyond the first two, as many as memory allows.
+    Ahead.Slots = std::vector<TBlockSlot>(threads);
+    for (unsigned i = 0; i < threads; ++i) {
+        try {
+            BuildSlot(i);
+        } catch (const std::bad_alloc&) {
+            if (i < 2)
+                throw;
+            Ahead.Slots.resize(i);
+            break;
+        }
+    }
     Ahead.Flags.StopWanted = false;
     Ahead.Flags.ReadFailed = false;
+    Ahead.NextToDecode = 0;
+    Ahead.DecodingEnded = false;
     Ahead.NextToTake = 0;
     Ahead.TakenInputUsedLength = InputBlock->UsedLength;
     Ahead.TakenInputCursor = InputBlock->Cursor;
     InputBlock->OnFill = FillInputBlockAhead;
     Ahead.Running = true;
     try {
-        Ahead.Worker = platform::StartThread([this] { DecodeAheadOnWorker(); });
+        Ahead.Threads.push_back(platform::StartThread([this] { DecodeAheadOnWorker(); }));
+        // The command's thread finishes blocks too: one finisher fewer.
+        for (unsigned i = 2; i < Ahead.Slots.size(); ++i)
+            Ahead.Threads.push_back(platform::StartThread([this] { FinishAheadOnWorker(); }));
     } catch (const std::system_error&) {
-        // No second thread to be had: one pipeline, wired as usual.
-        InputBlock->OnFill = FillInputBlock;
-        Ahead.Running = false;
+        // No thread to be had: one pipeline, wired as usual, or fewer
+        // finishers.
+        if (Ahead.Threads.empty()) {
+            InputBlock->OnFill = FillInputBlock;
+            Ahead.Running = false;
+        }
     }
 }
 
-// The command's side of a block decoded ahead: waits for its first phase,
-// finishes it, and gives its middle buffer back to the worker.
+// The command's side of the next block: waits for its first phase, finishes
+// it unless another thread has, carries out a stop held with it, and takes
+// its output, which frees the slot.
 void TArchiveReader::FinishBlockDecodedAhead()
 {
-    TFirstPhase& phase = Ahead.Phases[Ahead.NextToTake];
+    TBlockSlot& slot = Ahead.SlotOf(Ahead.NextToTake);
+    const std::uint64_t number = Ahead.NextToTake;
     {
         std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
-        Ahead.HandOverChanged.wait(lock, [&phase] { return phase.Ready; });
+        Ahead.HandOverChanged.wait(lock, [&] {
+            return slot.Number == number &&
+                (slot.Now == TBlockSlot::State::Decoded || slot.Now == TBlockSlot::State::Finished);
+        });
+        if (slot.Now == TBlockSlot::State::Decoded)
+            FinishSlot(slot, lock);
     }
-    if (MiddleBlock.get() != phase.Middle)
-        MiddleBlock.swap(AheadBlock);
-    Ahead.TakenInputUsedLength = phase.InputUsedLength;
-    Ahead.TakenInputCursor = phase.InputCursor;
-    FinishBlock(phase);
+    Ahead.TakenInputUsedLength = slot.Phase.InputUsedLength;
+    Ahead.TakenInputCursor = slot.Phase.InputCursor;
+    std::swap(OutputBlock->Data, slot.Stages.Output->Data);
+    CarryOut(slot.Phase, slot.Finish);
     {
         const std::lock_guard<std::mutex> lock(Ahead.HandOverLock);
-        phase.Ready = false;
+        slot.Now = TBlockSlot::State::Free;
     }
     Ahead.HandOverChanged.notify_all();
-    Ahead.NextToTake ^= 1;
+    ++Ahead.NextToTake;
 }
 
-// Ends the worker, if one runs, and waits for it: at the latest after the
-// block it is decoding.
+// Ends the threads, if any run, and waits for them: at the latest after the
+// block each is on.
 void TArchiveReader::StopDecodingAhead()
 {
-    if (!Ahead.Worker.joinable())
+    if (Ahead.Threads.empty())
         return;
     {
         const std::lock_guard<std::mutex> lock(Ahead.HandOverLock);
         Ahead.Flags.StopWanted = true;
     }
     Ahead.HandOverChanged.notify_all();
-    Ahead.Worker.join();
+    for (std::thread& thread : Ahead.Threads)
+        thread.join();
+    Ahead.Threads.clear();
     Ahead.Running = false;
 }

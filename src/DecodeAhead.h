@@ -1,18 +1,26 @@
-// Decoding ahead: the state of the worker thread that decodes the first
-// phase of the next block while the command's thread finishes the one
-// before it, and the blocks as they are handed over.
+// Decoding ahead: several blocks in flight on several threads, handed to the
+// command strictly in order.
 //
-// Who owns what while the worker runs: the worker owns InputBlock, the
-// three trees, MoveToFront, FirstRLE and the middle buffer it fills; the
-// command's thread owns OutputBlock, Transform, SecondRLE, FileCRC and
-// MiddleBlock, which then names the middle buffer of the block it finishes
-// (AheadBlock names the other). A middle buffer changes hands whole, once
-// per block, through the locked hand-over below; nothing else is shared.
-// The worker neither prints nor stops: a stop it finds (read error, damaged
-// block fields, a cut run) is held with its block and carried out when the
-// command reaches that block, after everything printed and written before
-// it, exactly as with one thread. The worker is ended, and waited for,
-// before any stop leaves the reader and before a stage is released.
+// The entropy worker decodes the first phase of block after block (the
+// trees, move-to-front and the first run-length stage are serial by the
+// format), each into the next slot in turn. A block's second phase (links,
+// walk, second run-length stage, CRC) runs on whichever thread claims it
+// first: a finisher thread, the entropy worker when the slot it would fill
+// next is still in use, or the command's thread when it reaches a block no
+// one has claimed. The command takes each block's output by swapping buffers
+// with its slot, which frees the slot.
+//
+// Who owns what: the entropy worker owns InputBlock, the three trees,
+// MoveToFront and FirstRLE, and a slot while it is Decoding; the thread that
+// claimed a slot owns its middle buffer, transform, second run-length stage
+// and output buffer while it is Finishing; the command's thread owns
+// OutputBlock and FileCRC. A slot's state changes only under HandOverLock,
+// and a slot changes hands only through those changes. The threads neither
+// print nor stop: a stop found in either phase is held with its block and
+// carried out when the command reaches that block, after everything printed
+// and written before it, exactly as with one thread. Every thread is ended,
+// and waited for, before any stop leaves the reader and before a stage is
+// released.
 #pragma once
 
 #include <atomic>
@@ -20,8 +28,13 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#include "Stage.h"
 
 class TBlock;
+class TBWTransform;
+class TRLE;
 
 // The fields that open a block.
 struct TBlockFields {
@@ -41,33 +54,76 @@ struct TFirstPhase {
     FirstPhaseStop Stop = FirstPhaseStop::None;
     std::uint32_t InputUsedLength = 0;
     std::uint32_t InputCursor = 0;
-    bool Ready = false;  // decoded, not yet finished (under HandOverLock)
+};
+
+// The stages a block's second phase works in: Middle holds the transform's
+// input and is overwritten, Output receives the block.
+struct TFinishStages {
+    TBlock* Middle;
+    TBlock* Output;
+    TBWTransform* Transform;
+    TRLE* SecondStage;
+};
+
+// How a block's second phase ended: the CRC of its output, and whether the
+// block broke the data model on the way (a stop whatever the CRC).
+struct TFinish {
+    std::uint32_t ComputedCRC = 0;
+    bool Damaged = false;
+};
+
+// One block in flight and the stages it is finished in.
+struct TBlockSlot {
+    enum class State : std::uint8_t { Free, Decoding, Decoded, Finishing, Finished };
+    State Now = State::Free;
+    std::uint64_t Number = 0;  // the block's place in the archive
+    TFirstPhase Phase;
+    TFinish Finish;
+    TFinishStages Stages{};
+    // What the slot owns; the first two slots use the reader's own stages
+    // for what they can (MiddleBlock, AheadBlock, Transform, SecondRLE).
+    TStage<TBlock> OwnMiddle;
+    TStage<TBlock> OwnOutput;
+    TStage<TBWTransform> OwnTransform;
+    TStage<TRLE> OwnSecondStage;
 };
 
 struct TDecodeAhead {
-    // What the worker reads per symbol, on cache lines of its own so that
-    // the command's per-byte state never shares one: a read that failed, and
-    // the command's wish that it stop.
+    // Threads of one reader at most, and so slots: each further one costs
+    // a block in flight (about six block sizes).
+    static constexpr unsigned MaxThreads = 8;
+
+    // What the entropy worker reads per symbol, on a cache line of its own
+    // so that the command's per-byte state never shares one: a read that
+    // failed, and the command's wish that it stop.
     struct alignas(64) TFlags {
         bool ReadFailed = false;
         std::atomic<bool> StopWanted = false;  // set under HandOverLock
     };
 
-    bool Running = false;  // a worker decodes ahead
+    bool Running = false;  // threads decode ahead
     TFlags Flags;
-    // Phases[i] always uses the same middle buffer; the worker fills them in
-    // turn, the command's thread takes them in the same order.
     std::mutex HandOverLock;
     std::condition_variable HandOverChanged;
-    TFirstPhase Phases[2];
-    std::thread Worker;
-    // The command thread's own: the next phase to take, and InputBlock as
+    // Block n goes to Slots[n % size]; built when decoding ahead starts.
+    std::vector<TBlockSlot> Slots;
+    std::vector<std::thread> Threads;
+    // The entropy worker's own: the next block to decode, and whether it has
+    // found a stop (then it only finishes blocks).
+    std::uint64_t NextToDecode = 0;
+    bool DecodingEnded = false;
+    // The command thread's own: the next block to take, and InputBlock as
     // it stood after the last block taken.
-    unsigned NextToTake = 0;
+    std::uint64_t NextToTake = 0;
     std::uint32_t TakenInputUsedLength = 0;
     std::uint32_t TakenInputCursor = 0;
 
     // Once a read has failed, or the command wants no more blocks, the rest
     // of the block is not worth decoding: it is never used.
     bool AbandonBlock() const { return Flags.ReadFailed || Flags.StopWanted.load(std::memory_order_relaxed); }
+
+    TBlockSlot& SlotOf(std::uint64_t block) { return Slots[block % Slots.size()]; }
+    // The oldest decoded block no thread has claimed, or nullptr (under
+    // HandOverLock).
+    TBlockSlot* OldestUnclaimed();
 };

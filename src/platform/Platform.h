@@ -126,6 +126,9 @@ std::thread StartThread(std::function<void()> body);
 // Processors this process may run on (its affinity), at least 1.
 unsigned UsableProcessors();
 
+// The value of an environment variable, empty when it is not set.
+std::string EnvironmentValue(const char* name);
+
 // Memory: a hint that area is read at random positions over and over, so
 // the system may back it with large pages. Nothing happens where it can't.
 void AdviseRandomAccess(void* area, std::size_t bytes);

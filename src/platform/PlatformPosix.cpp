@@ -209,6 +209,11 @@ unsigned UsableProcessors() {
     return count > 1 ? static_cast<unsigned>(count) : 1u;
 }
 
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
 void AdviseRandomAccess(void* area, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
     ::madvise(area, bytes, MADV_HUGEPAGE);

@@ -320,6 +320,24 @@ unsigned UsableProcessors() {
     return count > 1 ? count : 1u;
 }
 
+// Only ASCII values are asked for; other characters become '?'.
+std::string EnvironmentValue(const char* name) {
+    std::wstring wideName;
+    for (const char* c = name; *c; ++c) {
+        wideName.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    }
+    wchar_t value[64];
+    const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value, static_cast<DWORD>(std::size(value)));
+    std::string text;
+    if (length == 0 || length >= std::size(value)) {
+        return text;
+    }
+    for (DWORD i = 0; i < length; ++i) {
+        text.push_back(value[i] < 128 ? static_cast<char>(value[i]) : '?');
+    }
+    return text;
+}
+
 void AdviseRandomAccess(void*, std::size_t) {}
 
 char PathSeparator() {

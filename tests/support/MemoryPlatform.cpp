@@ -417,6 +417,11 @@ unsigned UsableProcessors() {
     return TheState().processors;
 }
 
+std::string EnvironmentValue(const char* name) {
+    const auto found = TheState().environment.find(name);
+    return found == TheState().environment.end() ? std::string() : found->second;
+}
+
 void AdviseRandomAccess(void*, std::size_t) {}
 
 char PathSeparator() {

@@ -32,6 +32,7 @@ struct State {
     std::size_t diskSpace = SIZE_MAX;                            // bytes all files may hold together
     std::uint32_t readLimit = 0;                                 // most bytes one read delivers; 0: no limit
     unsigned processors = 2;                                     // what UsableProcessors answers
+    std::map<std::string, std::string> environment;              // what EnvironmentValue answers
     bool outputFails = false;                                    // standard output on a full disk
     bool closeFails = false;                                     // closing a written file reports an error
     // Outputs.

@@ -98,40 +98,45 @@ Observed RunWithProcessors(bool listing, const Bytes& archive, unsigned processo
     return seen;
 }
 
-// Runs the command with one thread and with the next block decoded ahead on
-// a second one. The memory platform is left as the second run left it.
-struct TwoRuns {
-    Observed twoThreads;
+// Runs the command with one thread, then with two and four (blocks decoded
+// ahead, two and four blocks in flight). The memory platform is left as the
+// last run left it.
+struct ThreadRuns {
+    Observed threaded;
     std::string differ;  // empty when the user sees the same
 };
 
-TwoRuns RunWithOneAndTwoThreads(bool listing, const Bytes& archive)
+ThreadRuns RunWithOneAndMoreThreads(bool listing, const Bytes& archive)
 {
     const Observed one = RunWithProcessors(listing, archive, 1);
-    TwoRuns runs{RunWithProcessors(listing, archive, 2), {}};
-    const Observed& two = runs.twoThreads;
-    if (!(one == two))
-        runs.differ = std::string(listing ? "-i" : "-e") + " with one thread ends '" +
-            std::string(LastLine(one.output)) + "', exit " + std::to_string(one.exitCode) + ", " +
-            std::to_string(one.files.size()) + " files; with two '" + std::string(LastLine(two.output)) + "', exit " +
-            std::to_string(two.exitCode) + ", " + std::to_string(two.files.size()) + " files";
+    ThreadRuns runs;
+    for (const unsigned threads : {2u, 4u}) {
+        runs.threaded = RunWithProcessors(listing, archive, threads);
+        const Observed& more = runs.threaded;
+        if (!(one == more) && runs.differ.empty())
+            runs.differ = std::string(listing ? "-i" : "-e") + " with one thread ends '" +
+                std::string(LastLine(one.output)) + "', exit " + std::to_string(one.exitCode) + ", " +
+                std::to_string(one.files.size()) + " files; with " + std::to_string(threads) + " '" +
+                std::string(LastLine(more.output)) + "', exit " + std::to_string(more.exitCode) + ", " +
+                std::to_string(more.files.size()) + " files";
+    }
     return runs;
 }
 
-// Extracts the archive in-process, with one thread and with two, and judges
+// Extracts the archive in-process, with one thread and with more, and judges
 // the ending against the files the undamaged archive holds.
 Verdict Extract(const Bytes& archive, const FileMap& originals)
 {
-    const TwoRuns runs = RunWithOneAndTwoThreads(false, archive);
+    const ThreadRuns runs = RunWithOneAndMoreThreads(false, archive);
     if (!runs.differ.empty())
         return {Ending::Broken, {}, runs.differ};
     const auto& files = platform::memory::Current().files;
     const std::string outside = OutsideTarget(files);
     if (!outside.empty())
         return {Ending::Broken, {}, "file outside the target folder: '" + outside + "'"};
-    const int exitCode = runs.twoThreads.exitCode;
+    const int exitCode = runs.threaded.exitCode;
     if (exitCode == 2)
-        return StopOf(runs.twoThreads.output);
+        return StopOf(runs.threaded.output);
     if (exitCode != 0)
         return {Ending::Broken, {}, "exit code " + std::to_string(exitCode)};
     FileMap restored;
@@ -362,13 +367,13 @@ TEST(DamagedArchiveTruncation, ListingOfEveryShorterArchiveEndsWithTheReadError)
         for (std::size_t length = 0; length < bytes.size(); ++length) {
             if (length == HeaderSize + 1)
                 continue;  // an archive without records
-            const TwoRuns runs = RunWithOneAndTwoThreads(
+            const ThreadRuns runs = RunWithOneAndMoreThreads(
                 true, Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)));
             EXPECT_EQ(runs.differ, "") << c.name << " cut to " << length;
-            EXPECT_EQ(runs.twoThreads.exitCode, 2) << c.name << " cut to " << length;
-            EXPECT_EQ(StopOf(runs.twoThreads.output).ending, StoppedBy(StopKind::ReadError)) << c.name << " cut to " << length;
-            EXPECT_EQ(runs.twoThreads.openHandles, 0) << c.name << " cut to " << length;
-            afterRows += runs.twoThreads.output.find("liesmich.txt") != std::string::npos;
+            EXPECT_EQ(runs.threaded.exitCode, 2) << c.name << " cut to " << length;
+            EXPECT_EQ(StopOf(runs.threaded.output).ending, StoppedBy(StopKind::ReadError)) << c.name << " cut to " << length;
+            EXPECT_EQ(runs.threaded.openHandles, 0) << c.name << " cut to " << length;
+            afterRows += runs.threaded.output.find("liesmich.txt") != std::string::npos;
         }
         // Cuts in the later blocks stop after the rows of the earlier ones,
         // where the worker has met the end of the archive ahead of the listing.
@@ -623,12 +628,12 @@ TEST(DamagedArchiveDirectory, EveryFlippedDirectoryBitExtractsAsTheModelSays)
                 const std::string damage = field.what + " byte " + std::to_string(byte - field.offset) + " bit " +
                                            std::to_string(bit);
                 const ModelEnding model = WalkModel(damaged, blockSize);
-                const TwoRuns runs = RunWithOneAndTwoThreads(false, WriteArchive(damaged, options));
+                const ThreadRuns runs = RunWithOneAndMoreThreads(false, WriteArchive(damaged, options));
                 if (!runs.differ.empty()) {
                     tally.Fail(damage, runs.differ);
                     continue;
                 }
-                const Observed& outcome = runs.twoThreads;
+                const Observed& outcome = runs.threaded;
                 const auto& files = platform::memory::Current().files;
                 const std::string outside = OutsideTarget(files);
                 if (!outside.empty()) {
@@ -695,18 +700,18 @@ const Bytes& ZeroBlock()
 // extracts nothing and ends normally.
 void ExpectEmptyDirectory(const Bytes& archive)
 {
-    const TwoRuns runs = RunWithOneAndTwoThreads(false, archive);
+    const ThreadRuns runs = RunWithOneAndMoreThreads(false, archive);
     EXPECT_EQ(runs.differ, "");
-    EXPECT_EQ(runs.twoThreads.exitCode, 0) << runs.twoThreads.output;
-    EXPECT_TRUE(runs.twoThreads.files.empty());
+    EXPECT_EQ(runs.threaded.exitCode, 0) << runs.threaded.output;
+    EXPECT_TRUE(runs.threaded.files.empty());
 }
 
 void ExpectBlockCrcStop(const Bytes& archive, std::uint32_t storedCrc)
 {
     for (bool listing : {true, false}) {
-        const TwoRuns runs = RunWithOneAndTwoThreads(listing, archive);
+        const ThreadRuns runs = RunWithOneAndMoreThreads(listing, archive);
         EXPECT_EQ(runs.differ, "");
-        const Observed& outcome = runs.twoThreads;
+        const Observed& outcome = runs.threaded;
         EXPECT_EQ(outcome.exitCode, 2);
         const Verdict verdict = StopOf(outcome.output);
         EXPECT_EQ(verdict.ending, StoppedBy(StopKind::BlockCrc)) << outcome.output;

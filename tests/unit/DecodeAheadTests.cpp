@@ -109,19 +109,42 @@ void PullOneBlockAndFail(TArchiveReader& reader)
 
 }  // namespace
 
-TEST(DecodeAhead, SecondThreadOnlyWhenTheProcessMayUseTwoProcessors)
+struct ThreadChoice {
+    unsigned processors;
+    const char* variable;  // UNTWX_THREADS, or nullptr
+    unsigned blocksInFlight;
+};
+
+class DecodingThreads : public testing::TestWithParam<ThreadChoice> {};
+
+TEST_P(DecodingThreads, FollowTheProcessorsUnlessTheVariableSaysOtherwise)
 {
-    const Bytes archive = ThreeBlockArchive();
-    for (unsigned processors : {1u, 2u, 8u}) {
-        Seen = Probe{};
-        StopKind stop{};
-        EXPECT_FALSE(RunCommand(archive, processors, ProbeAndWalk, stop)) << processors;
-        EXPECT_TRUE(Seen.returned) << processors;
-        EXPECT_EQ(Seen.decodingAhead, processors > 1) << processors;
-        EXPECT_EQ(Seen.aheadBlockBuilt, processors > 1) << processors;
-        EXPECT_EQ(Current().openHandles, 0);
-    }
+    const ThreadChoice choice = GetParam();
+    Seen = Probe{};
+    platform::memory::Reset();
+    if (choice.variable)
+        Current().environment["UNTWX_THREADS"] = choice.variable;
+    Current().archives["a.twx"] = ThreeBlockArchive();
+    Current().processors = choice.processors;
+    unsigned inFlight = 0;
+    TArchiveReader reader(platform::OpenForReading("a.twx"));
+    reader.OpenArchive([&inFlight](TArchiveReader& r) {
+        inFlight = r.BlocksInFlight();
+        ProbeAndWalk(r);
+    });
+    EXPECT_TRUE(Seen.returned);
+    EXPECT_EQ(inFlight, choice.blocksInFlight);
+    EXPECT_EQ(Seen.decodingAhead, choice.blocksInFlight > 1);
+    EXPECT_EQ(Seen.aheadBlockBuilt, choice.blocksInFlight > 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ProcessorsAndVariable, DecodingThreads,
+    testing::Values(ThreadChoice{1, nullptr, 1}, ThreadChoice{2, nullptr, 2}, ThreadChoice{3, nullptr, 3},
+                    ThreadChoice{64, nullptr, TDecodeAhead::MaxThreads}, ThreadChoice{2, "1", 1},
+                    ThreadChoice{1, "4", 4}, ThreadChoice{2, "99", TDecodeAhead::MaxThreads},
+                    ThreadChoice{2, "0", 2}, ThreadChoice{2, "-1", 2}, ThreadChoice{2, "2x", 2},
+                    ThreadChoice{2, "", 2}));
 
 TEST(DecodeAhead, ReadErrorFoundAheadStopsOnlyWhenTheCommandReachesItsBlock)
 {
@@ -226,7 +249,7 @@ TEST_P(ReaderPerArchive, ASecondArchiveAfterAStoppedOneReadsAsInARunOfItsOwn)
     EXPECT_EQ(Current().openHandles, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(OneAndTwoThreads, ReaderPerArchive,
-                         testing::Combine(testing::Values(1u, 2u), testing::Values(0, 1)));
+INSTANTIATE_TEST_SUITE_P(OneToFourThreads, ReaderPerArchive,
+                         testing::Combine(testing::Values(1u, 2u, 4u), testing::Values(0, 1)));
 
 }  // namespace
