@@ -103,7 +103,8 @@ public:
 
     // True while threads decode ahead.
     bool DecodingAhead() const { return Ahead.Running; }
-    // Blocks decoded at once: one, or a slot per thread while decoding ahead.
+    // Blocks decoded at once: one, or a slot per thread and one more while
+    // decoding ahead.
     unsigned BlocksInFlight() const { return Ahead.Running ? static_cast<unsigned>(Ahead.Slots.size()) : 1u; }
 
     // Directory of the decoded stream.

@@ -151,9 +151,12 @@ void TArchiveReader::BuildSlot(unsigned i)
 
 void TArchiveReader::StartDecodingAhead(unsigned threads)
 {
-    // A slot per thread; beyond the first two, as many as memory allows.
-    Ahead.Slots = std::vector<TBlockSlot>(threads);
-    for (unsigned i = 0; i < threads; ++i) {
+    // A slot per thread and one more, so that the entropy worker can go on
+    // decoding while every other thread finishes a block; beyond the first
+    // two slots, as many as memory allows.
+    const unsigned slots = threads + 1;
+    Ahead.Slots = std::vector<TBlockSlot>(slots);
+    for (unsigned i = 0; i < slots; ++i) {
         try {
             BuildSlot(i);
         } catch (const std::bad_alloc&) {
@@ -175,7 +178,7 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
     try {
         Ahead.Threads.push_back(platform::StartThread([this] { DecodeAheadOnWorker(); }));
         // The command's thread finishes blocks too: one finisher fewer.
-        for (unsigned i = 2; i < Ahead.Slots.size(); ++i)
+        for (unsigned i = 2; i < threads && i + 1 < Ahead.Slots.size(); ++i)
             Ahead.Threads.push_back(platform::StartThread([this] { FinishAheadOnWorker(); }));
     } catch (const std::system_error&) {
         // No thread to be had: one pipeline, wired as usual, or fewer

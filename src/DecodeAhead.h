@@ -89,8 +89,8 @@ struct TBlockSlot {
 };
 
 struct TDecodeAhead {
-    // Threads of one reader at most, and so slots: each further one costs
-    // a block in flight (about six block sizes).
+    // Threads of one reader at most; each has a block in flight, and there
+    // is one more (a block in flight costs about six block sizes).
     static constexpr unsigned MaxThreads = 8;
 
     // What the entropy worker reads per symbol, on a cache line of its own
