@@ -30,10 +30,10 @@ unsigned TArchiveReader::DecodingThreads()
     if (TStageTimes::Enabled)
         return 1;
     const std::string wanted = platform::EnvironmentValue("UNTWX_THREADS");
-    unsigned threads = platform::UsableProcessors();
-    if (!wanted.empty() && wanted.size() <= 9 && wanted.find_first_not_of("0123456789") == std::string::npos &&
-        std::strtoul(wanted.c_str(), nullptr, 10) > 0)
-        threads = static_cast<unsigned>(std::strtoul(wanted.c_str(), nullptr, 10));
+    const bool digits =
+        !wanted.empty() && wanted.size() <= 9 && wanted.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned set = digits ? static_cast<unsigned>(std::strtoul(wanted.c_str(), nullptr, 10)) : 0;
+    const unsigned threads = set > 0 ? set : platform::UsableProcessors();
     return threads < TDecodeAhead::MaxThreads ? threads : TDecodeAhead::MaxThreads;
 }
 
