@@ -33,6 +33,14 @@ void Renew(TBlock& block)
     block.CRC->Reset();
 }
 
+// A transform as TBWTransform::Init leaves it.
+void Renew(TBWTransform& transform)
+{
+    transform.Status = 0;
+    transform.Length = transform.Capacity;
+    transform.Scratch = nullptr;
+}
+
 }  // namespace
 
 TArchiveReader::TArchiveReader(platform::FileHandle archive) : ArchiveHandle(archive) {}
@@ -180,17 +188,29 @@ void TArchiveReader::RenewStages()
         Renew(*block);
     MoveToFront->Reset();
     FileCRC->Reset();
-    Transform->Status = 0;
-    Transform->Length = Transform->Capacity;
-    Transform->Scratch = nullptr;
+    Renew(*Transform);
     FirstRLE->Status = 0;
     SecondRLE->Status = 0;
     SymbolTree->Reset();
     RunTree->Reset();
     RunExtensionTree->Reset();
-    // Decoding ahead builds its slots anew.
-    AheadBlock.reset();
-    Ahead.Slots.clear();
+    // Decoding ahead keeps its slots, renewed alike, and empties them.
+    if (AheadBlock)
+        Renew(*AheadBlock);
+    for (TBlockSlot& slot : Ahead.Slots) {
+        for (TStage<TBlock>* block : {&slot.OwnMiddle, &slot.OwnOutput})
+            if (*block)
+                Renew(**block);
+        if (slot.OwnTransform)
+            Renew(*slot.OwnTransform);
+        if (slot.OwnSecondStage)
+            slot.OwnSecondStage->Status = 0;
+        slot.Now = TBlockSlot::State::Free;
+        slot.Number = 0;
+        slot.Phase = TFirstPhase{};
+        slot.Phase.Middle = slot.Stages.Middle;
+        slot.Finish = TFinish{};
+    }
     Times = TStageTimes{};
 }
 
@@ -225,5 +245,6 @@ void TArchiveReader::ReleaseStages()
     SecondRLE.reset();
     AheadBlock.reset();
     Ahead.Slots.clear();
+    Ahead.SlotsBuiltFor = 0;
     BuiltBlockSize = 0;
 }

@@ -196,6 +196,7 @@ private:
 
     // Decoding ahead.
     static unsigned DecodingThreads();
+    void BuildSlots(unsigned slots);
     void BuildSlot(unsigned i);
     void StartDecodingAhead(unsigned threads);
     void StopDecodingAhead();

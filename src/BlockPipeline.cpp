@@ -101,7 +101,9 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
                 Times.Count(TStageTimes::Entropy, 1);
                 return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, input)));
             },
-            [this] { return OnWorker && Ahead.AbandonBlock() ? 0u : GetCodedRunLength(); },
+            // An abandoned block ends at its next run, a run longer than
+            // any block, rather than byte by byte.
+            [this] { return OnWorker && Ahead.AbandonBlock() ? ~std::uint32_t{0} : GetCodedRunLength(); },
             [middle, &cursor](std::uint8_t value, std::uint32_t copies) { PutRunAt(middle, cursor, value, copies); });
         MoveToFront->RefreshPositionOf();
         if (FirstRLE->Status == TRLE::StatusRunCut)

@@ -149,12 +149,10 @@ void TArchiveReader::BuildSlot(unsigned i)
     slot.Phase.Middle = slot.Stages.Middle;
 }
 
-void TArchiveReader::StartDecodingAhead(unsigned threads)
+// The slots, each with its stages; beyond the first two, as many as memory
+// allows.
+void TArchiveReader::BuildSlots(unsigned slots)
 {
-    // A slot per thread and one more, so that the entropy worker can go on
-    // decoding while every other thread finishes a block; beyond the first
-    // two slots, as many as memory allows.
-    const unsigned slots = threads + 1;
     Ahead.Slots = std::vector<TBlockSlot>(slots);
     for (unsigned i = 0; i < slots; ++i) {
         try {
@@ -165,6 +163,21 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
             Ahead.Slots.resize(i);
             break;
         }
+    }
+}
+
+void TArchiveReader::StartDecodingAhead(unsigned threads)
+{
+    // A slot per thread and one more, so that the entropy worker can go on
+    // decoding while every other thread finishes a block. Slots built for an
+    // archive before, of the same block size and for as many threads, are
+    // kept.
+    const unsigned slots = threads + 1;
+    if (Ahead.SlotsBuiltFor != threads) {
+        Ahead.Slots.clear();
+        AheadBlock.reset();
+        BuildSlots(slots);
+        Ahead.SlotsBuiltFor = threads;
     }
     Ahead.Flags.StopWanted = false;
     Ahead.Flags.ReadFailed = false;

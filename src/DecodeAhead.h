@@ -105,8 +105,11 @@ struct TDecodeAhead {
     TFlags Flags;
     std::mutex HandOverLock;
     std::condition_variable HandOverChanged;
-    // Block n goes to Slots[n % size]; built when decoding ahead starts.
+    // Block n goes to Slots[n % size]; built when decoding ahead starts, for
+    // SlotsBuiltFor threads (0: none built), and kept while the block size
+    // stays.
     std::vector<TBlockSlot> Slots;
+    unsigned SlotsBuiltFor = 0;
     std::vector<std::thread> Threads;
     // The entropy worker's own: the next block to decode, and whether it has
     // found a stop (then it only finishes blocks).

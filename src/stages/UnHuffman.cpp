@@ -156,32 +156,32 @@ void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth)
 
 void THuffmanTree::RefillPrefix(std::uint32_t x, unsigned d)
 {
-    // The bits and nodes from the root down to x.
-    std::uint32_t above[PrefixBits];
+    // The bits from the root down to x. The nodes above x are the same in
+    // every row under it, so they stay as they are.
     unsigned prefix = 0;
     std::uint32_t node = x;
     for (unsigned i = d; i-- > 0;) {
         const std::uint32_t up = Parent[node];
         prefix |= (Right[up] == node ? 1u : 0u) << i;
-        above[i] = up;
         node = up;
     }
-    FillPrefix(x, d, prefix, above);
+    FillPrefix(x, d, prefix);
 }
 
-void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, std::uint32_t* above)
+void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix)
 {
+    // The rows whose first d bits are the prefix.
+    const unsigned step = 1u << d;
     if (x >= SymbolCount || d == PrefixBits) {
-        // Every entry whose first d bits are the prefix.
-        for (unsigned i = prefix; i < PrefixSize; i += 1u << d) {
+        for (unsigned i = prefix; i < PrefixSize; i += step)
             Prefix[i] = TPrefixEntry{x, d};
-            std::memcpy(PrefixPath + i * PrefixBits, above, d * sizeof *above);
-        }
         return;
     }
-    above[d] = x;
-    FillPrefix(Left[x], d + 1, prefix, above);
-    FillPrefix(Right[x], d + 1, prefix | 1u << d, above);
+    // x is on each of their paths at level d: stores, not a copy per row.
+    for (unsigned i = prefix; i < PrefixSize; i += step)
+        PrefixPath[i * PrefixBits + d] = x;
+    FillPrefix(Left[x], d + 1, prefix);
+    FillPrefix(Right[x], d + 1, prefix | step);
 }
 
 void THuffmanTree::Reset()

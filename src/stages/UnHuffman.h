@@ -108,8 +108,9 @@ private:
     // Rewrites the prefix entries and paths whose bits lead through node x
     // at depth d.
     void RefillPrefix(std::uint32_t x, unsigned d);
-    // above[0..d-1]: the nodes from the root down to x's parent.
-    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, std::uint32_t* above);
+    // The entries, and the paths from level d down, of the rows whose first
+    // d bits are prefix, which lead to x.
+    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix);
 
     // UpdateTree for leaf k, whose ancestors from the root down are
     // Path[0..depth-1].
