@@ -191,8 +191,19 @@ void BlockSorter::Transform(const std::uint8_t* in, std::uint32_t n, std::uint8_
     const std::uint32_t start = MinimalRotation(in, n);
     std::memcpy(Rotated.data(), in + start, n - start);
     std::memcpy(Rotated.data() + (n - start), in, start);
-    if (divsufsort(Rotated.data(), Suffixes.data(), static_cast<saidx_t>(n)) != 0)
+    if (n <= ShortSortLimit) {
+        // The suffixes are distinct, so any correct sort gives this order.
+        const std::uint8_t* const text = Rotated.data();
+        std::iota(Suffixes.begin(), Suffixes.begin() + n, 0);
+        std::sort(Suffixes.begin(), Suffixes.begin() + n, [text, n](std::int32_t a, std::int32_t b) {
+            const std::uint32_t lengthA = n - static_cast<std::uint32_t>(a);
+            const std::uint32_t lengthB = n - static_cast<std::uint32_t>(b);
+            const int order = std::memcmp(text + a, text + b, std::min(lengthA, lengthB));
+            return order != 0 ? order < 0 : lengthA < lengthB;
+        });
+    } else if (divsufsort(Rotated.data(), Suffixes.data(), static_cast<saidx_t>(n)) != 0) {
         throw std::runtime_error("suffix sorting failed");
+    }
 
     const std::uint32_t second = (1 % n + n - start) % n;  // in[1] within Rotated
     for (std::uint32_t k = 0; k < n; ++k) {

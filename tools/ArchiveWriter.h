@@ -118,6 +118,11 @@ class BlockSorter {
 public:
     void Transform(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out, std::uint32_t& primaryIndex);
 
+    // Blocks up to this length are sorted in place: the suffix sorter takes
+    // a quarter MiB of buckets on every call, which short blocks (most of the
+    // round-trip fuzzer's) would pay for many times over.
+    static constexpr std::uint32_t ShortSortLimit = 256;
+
 private:
     static std::uint32_t MinimalRotation(const std::uint8_t* in, std::uint32_t n);
 
