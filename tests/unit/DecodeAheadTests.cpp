@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ArchiveReader.h"
@@ -247,6 +248,19 @@ TEST_P(ReaderPerArchive, ASecondArchiveAfterAStoppedOneReadsAsInARunOfItsOwn)
     EXPECT_FALSE(two.stopped);
     EXPECT_EQ(two.output, secondAlone.output);
     EXPECT_EQ(Current().openHandles, 0);
+
+    // One reader kept from run to run keeps its stages and slots: the
+    // stopped run leaves blocks in flight behind, which the next must not see.
+    TArchiveReader kept;
+    for (const auto& [archive, alone] : {std::pair{first, firstAlone}, std::pair{second, secondAlone},
+                                         std::pair{first, firstAlone}, std::pair{second, secondAlone}}) {
+        platform::memory::Reset();
+        Current().archives["a.twx"] = archive;
+        Current().processors = processors;
+        const RunOutcome run = RunInProcess({"-i", "a.twx"}, &kept);
+        EXPECT_EQ(run.exitCode, alone.exitCode);
+        EXPECT_EQ(run.output, alone.output);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(OneToFourThreads, ReaderPerArchive,
