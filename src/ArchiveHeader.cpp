@@ -177,6 +177,7 @@ void TArchiveReader::BuildStages()
     MiddleBlock.reset(TBlock::Create(BlockSize));
     SecondRLE.reset(TRLE::Create(twx::SecondStageMaxExtra));
     BuiltBlockSize = BlockSize;
+    TransformLength = Transform->Length;
 }
 
 // The stages of the archive before, put back as BuildStages leaves them:
@@ -189,6 +190,7 @@ void TArchiveReader::RenewStages()
     MoveToFront->Reset();
     FileCRC->Reset();
     Renew(*Transform);
+    TransformLength = Transform->Length;
     FirstRLE->Status = 0;
     SecondRLE->Status = 0;
     SymbolTree->Reset();

@@ -210,4 +210,7 @@ private:
     TStageTimes Times;
     // The block size the stages are built for; 0 while they are not.
     std::uint32_t BuiltBlockSize = 0;
+    // The transform's Length as the blocks decoded so far leave it (the
+    // entropy phase's own: see TFirstPhase::TransformLengthBefore).
+    std::uint32_t TransformLength = 0;
 };

@@ -111,6 +111,10 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
     }
     phase.InputUsedLength = InputBlock->UsedLength;
     phase.InputCursor = InputBlock->Cursor;
+    // Blocks reach the transform in order; one stopped here never does.
+    phase.TransformLengthBefore = TransformLength;
+    if (phase.Stop == FirstPhaseStop::None && Transform->Accepts(block.Length))
+        TransformLength = block.Length;
     Times.Stop(TStageTimes::Entropy);
 }
 
@@ -131,6 +135,7 @@ TFinish TArchiveReader::FinishBlock(const TFirstPhase& phase, const TFinishStage
     TBlock& output = *stages.Output;
     std::uint8_t* const middle = stages.Middle->Data;
     transform.Input = middle;
+    transform.Length = phase.TransformLengthBefore;
     transform.SetLength(block.Length);
     const std::uint32_t length = transform.Length;
     // A refused length leaves a longer one: its tail reads as zeros.

@@ -54,6 +54,9 @@ struct TFirstPhase {
     FirstPhaseStop Stop = FirstPhaseStop::None;
     std::uint32_t InputUsedLength = 0;
     std::uint32_t InputCursor = 0;
+    // The transform's Length before this block, as the blocks before left
+    // it: a refused length keeps it, whichever transform finishes the block.
+    std::uint32_t TransformLengthBefore = 0;
 };
 
 // The stages a block's second phase works in: Middle holds the transform's

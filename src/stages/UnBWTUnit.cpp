@@ -81,7 +81,7 @@ void TBWTransform::Release()
 
 void TBWTransform::SetLength(std::uint32_t n)
 {
-    if (n > Capacity || n < MinLength) {
+    if (!Accepts(n)) {
         Status = 190;
         return;
     }

@@ -33,6 +33,8 @@ public:
     void Done() { Release(); }
     void Release();
 
+    // SetLength takes n, or refuses it and keeps the Length it had.
+    bool Accepts(std::uint32_t n) const { return n <= Capacity && n >= MinLength; }
     void SetLength(std::uint32_t n);
     // Writes Length bytes to Output; every read and write stays within the
     // first Length bytes of Input and Output, for any input and index.
