@@ -5,9 +5,10 @@
 // The reader is kept from input to input and decodes with one thread.
 //
 // Input: one byte of options (bits 0-2: block-size code, mostly 1; bit 3: no
-// second stage; bit 4: extract, else list; bit 5: long contents), then per record a name length,
-// an attribute byte, four date bytes, a content kind and a content size (two
-// bytes), then the name and the content bytes. Missing bytes read as 0.
+// second stage; bit 4: extract, else list; bit 5: long contents), then per
+// record a name length, an attribute byte, four date bytes, a content kind
+// and a content size (two bytes), then the name and the content bytes.
+// Missing bytes read as 0.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -47,12 +48,12 @@ public:
     // count bytes as count calls of Byte would give them.
     void CopyBytes(std::uint8_t* out, std::size_t count)
     {
-        const std::size_t available = std::min(count, Size - std::min(At, Size));
+        const std::size_t available = std::min(count, Left());
         std::copy_n(Data + At, available, out);
         std::fill_n(out + available, count - available, std::uint8_t{0});
         At += available;
     }
-    void Skip(std::size_t count) { At += std::min(count, Size - std::min(At, Size)); }
+    void Skip(std::size_t count) { At += std::min(count, Left()); }
     std::uint32_t Word(unsigned bytes)
     {
         std::uint32_t value = 0;
@@ -62,6 +63,8 @@ public:
     }
 
 private:
+    std::size_t Left() const { return Size - At; }  // At never passes Size
+
     const std::uint8_t* Data;
     std::size_t Size;
     std::size_t At = 0;
