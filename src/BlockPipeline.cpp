@@ -168,11 +168,16 @@ TFinish TArchiveReader::FinishBlock(const TFirstPhase& phase, const TFinishStage
         std::uint32_t out = 0;
         bool overrun = false;
         TRLE& secondStage = *stages.SecondStage;
+        const std::uint32_t lowest = secondStage.LowestThreshold();
         secondStage.DecodeWith(
             output.UsedLength,
             [middle, blockSize, &in, &overrun] { return MiddleByteAt(middle, blockSize, in, overrun); },
             [middle, blockSize, &in, &overrun] { return MiddleCountAt(middle, blockSize, in, overrun); },
-            [data, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(data, out, value, copies); });
+            [data, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(data, out, value, copies); },
+            [middle, blockSize, data, &in, &out, lowest](std::uint8_t& cur, std::uint32_t& equalRun,
+                                                         std::uint32_t left) {
+                return TRLE::TakeLiteralWords(middle, blockSize, in, data, out, cur, equalRun, left, lowest);
+            });
         finish.Damaged = overrun || secondStage.Status == TRLE::StatusRunCut;
         Times.Stop(TStageTimes::SecondStage);
         Times.Count(TStageTimes::SecondStage, output.UsedLength);

@@ -20,6 +20,14 @@ TRLE* TRLE::Create(std::uint32_t maxRun)
     return rle;
 }
 
+std::uint32_t TRLE::LowestThreshold() const
+{
+    std::uint32_t lowest = Threshold[0];
+    for (const std::uint16_t t : Threshold)
+        lowest = t < lowest ? t : lowest;
+    return lowest;
+}
+
 void TRLE::Decode(std::uint32_t count)
 {
     const TPutByteProc put = OnPut;

@@ -2,7 +2,9 @@
 // length (number of extra copies) follows in the coded stream.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 using TPutByteProc = void (*)(std::uint8_t value);
 using TGetSymbolFunc = std::uint8_t (*)();
@@ -32,11 +34,19 @@ public:
     // run length, which sets StatusRunCut).
     void Decode(std::uint32_t count);
 
+    // A literal stretch taken in bulk: takeLiterals(cur, equalRun, left)
+    // may put some of the next symbols itself, exactly as the rule would one
+    // by one, and returns how many; left is what count still allows.
+    struct NoBulkLiterals {
+        std::uint32_t operator()(std::uint8_t&, std::uint32_t&, std::uint32_t) const { return 0; }
+    };
+
     // Decode with the three sources as inline callables: getSymbol() and
     // getRunLength() as OnGetSymbol and OnGetRunLength, putRun(symbol,
     // copies) for `copies` calls of OnPut(symbol) in a row.
-    template <typename GetSymbol, typename GetRunLength, typename PutRun>
-    void DecodeWith(std::uint32_t count, GetSymbol&& getSymbol, GetRunLength&& getRunLength, PutRun&& putRun)
+    template <typename GetSymbol, typename GetRunLength, typename PutRun, typename TakeLiterals = NoBulkLiterals>
+    void DecodeWith(std::uint32_t count, GetSymbol&& getSymbol, GetRunLength&& getRunLength, PutRun&& putRun,
+                    TakeLiterals&& takeLiterals = {})
     {
         if (count == 0) {
             Status = StatusNoCount;
@@ -47,6 +57,7 @@ public:
         std::uint32_t equalRun = 0;
         std::uint8_t cur = getSymbol();
         while (written < count) {
+            written += takeLiterals(cur, equalRun, count - written);
             const std::uint8_t sym = cur;
             std::uint32_t copies;  // extra + 1, cut to what count still allows
             if (Threshold[sym] == equalRun) {
@@ -70,6 +81,38 @@ public:
             written += copies;
             putRun(sym, copies);
         }
+    }
+
+    // The smallest threshold: fewer equal symbols in a row never end a group.
+    std::uint32_t LowestThreshold() const;
+
+    // The bulk literals of a source whose symbols are the bytes of a buffer,
+    // for DecodeWith: with cur the byte src[in - 1] and equalRun its count,
+    // copies whole words of 8 symbols to dst[out] on while no group can end
+    // in them (below lowest), the source holds them and count leaves a
+    // symbol after them; in, out, cur and equalRun end as the rule leaves them.
+    static std::uint32_t TakeLiteralWords(const std::uint8_t* src, std::uint32_t srcSize, std::uint32_t& in,
+                                          std::uint8_t* dst, std::uint32_t& out, std::uint8_t& cur,
+                                          std::uint32_t& equalRun, std::uint32_t left, std::uint32_t lowest)
+    {
+        if constexpr (std::endian::native != std::endian::little)
+            return 0;
+        constexpr std::uint32_t Word = 8;
+        std::uint32_t taken = 0;
+        while (equalRun + Word < lowest && left - taken > Word && srcSize - in >= Word) {
+            std::uint64_t w;
+            std::memcpy(&w, src + in, Word);
+            std::memcpy(dst + out, src + in - 1, Word);
+            // A zero byte where a symbol equals the one before it; the top
+            // zero bytes are the equal run the word ends in.
+            const std::uint64_t change = w ^ (w << 8 | cur);
+            equalRun = change == 0 ? equalRun + Word : static_cast<std::uint32_t>(std::countl_zero(change)) / 8;
+            cur = static_cast<std::uint8_t>(w >> 56);
+            in += Word;
+            out += Word;
+            taken += Word;
+        }
+        return taken;
     }
 
 private:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <random>
 #include <string>
@@ -376,6 +377,90 @@ TEST(RunLengthDecodeWith, WholeRunsGiveTheBytesOfThePlainRule)
             ASSERT_EQ(got, expected) << "threshold " << threshold << " round " << round;
             ASSERT_EQ(pulled, used) << "threshold " << threshold << " round " << round;
             ASSERT_EQ(rle->Status, cut ? TRLE::StatusRunCut : 0) << "threshold " << threshold << " round " << round;
+        }
+    }
+    rle->Done();
+    delete rle;
+}
+
+namespace {
+
+// A byte buffer as the symbol source, counts as two bytes, low first; past
+// the end symbols and counts read as 0 and the overrun is noted.
+struct ByteSourceRun {
+    std::string out;
+    std::uint32_t in = 0;
+    bool overrun = false;
+    std::uint8_t status = 0;
+};
+
+ByteSourceRun DecodeBytes(TRLE& rle, const std::vector<std::uint8_t>& src, std::uint32_t count, bool bulk)
+{
+    ByteSourceRun run;
+    std::vector<std::uint8_t> dst(count + 8);
+    std::uint32_t out = 0;
+    const auto size = static_cast<std::uint32_t>(src.size());
+    const auto symbol = [&] {
+        if (run.in >= size) {
+            run.overrun = true;
+            return std::uint8_t{0};
+        }
+        return src[run.in++];
+    };
+    const auto runLength = [&] {
+        if (size - run.in < 2) {
+            run.overrun = true;
+            return 0u;
+        }
+        run.in += 2;
+        return src[run.in - 2] + 256u * src[run.in - 1];
+    };
+    const auto put = [&](std::uint8_t value, std::uint32_t copies) {
+        std::memset(dst.data() + out, value, copies);
+        out += copies;
+    };
+    const std::uint32_t lowest = rle.LowestThreshold();
+    if (bulk)
+        rle.DecodeWith(count, symbol, runLength, put, [&](std::uint8_t& cur, std::uint32_t& equalRun, std::uint32_t left) {
+            return TRLE::TakeLiteralWords(src.data(), size, run.in, dst.data(), out, cur, equalRun, left, lowest);
+        });
+    else
+        rle.DecodeWith(count, symbol, runLength, put);
+    run.out.assign(dst.begin(), dst.begin() + out);
+    run.status = rle.Status;
+    return run;
+}
+
+} // namespace
+
+// Literal words copied in bulk give what the rule gives one symbol at a time:
+// the same bytes, source cursor, overrun and status, for thresholds around
+// the word size, one symbol value with a lower threshold than the rest,
+// sources with runs of every length, and sources shorter than the count.
+TEST(RunLengthBulkLiterals, MatchTheRuleSymbolBySymbol)
+{
+    std::mt19937 rng(1913);
+    TRLE* rle = TRLE::Create(65535);
+    for (unsigned threshold : {0u, 3u, 8u, 9u, 10u, 17u, 48u}) {
+        for (int round = 0; round < 200; ++round) {
+            for (auto& t : rle->Threshold)
+                t = static_cast<std::uint16_t>(threshold);
+            if (round % 4 == 1)
+                rle->Threshold[rng() % 256] = static_cast<std::uint16_t>(rng() % (threshold + 1));
+            std::vector<std::uint8_t> src;
+            const std::size_t size = rng() % 2000;
+            while (src.size() < size) {
+                const auto value = static_cast<std::uint8_t>(round % 2 ? rng() % 3 : rng());
+                src.insert(src.end(), rng() % 8 == 0 ? rng() % 70 : 1, value);
+            }
+            src.resize(size);
+            const std::uint32_t count = 1 + rng() % 4000;
+            const ByteSourceRun plain = DecodeBytes(*rle, src, count, false);
+            const ByteSourceRun bulk = DecodeBytes(*rle, src, count, true);
+            ASSERT_EQ(bulk.out, plain.out) << "threshold " << threshold << " round " << round;
+            ASSERT_EQ(bulk.in, plain.in) << "threshold " << threshold << " round " << round;
+            ASSERT_EQ(bulk.overrun, plain.overrun) << "threshold " << threshold << " round " << round;
+            ASSERT_EQ(bulk.status, plain.status) << "threshold " << threshold << " round " << round;
         }
     }
     rle->Done();
