@@ -159,11 +159,12 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
     // the pool never holds more than n bytes.
     const std::uint32_t twin = primaryIndex % stride == 0 ? primaryIndex / stride + 1 : 0;
 
-    // Per lane: its segment, the row it stands on and that row's byte, still
-    // to be put; armed is 0 for the first step of a segment, whose row is
-    // its own marker. A lane that met a marker stands still on it.
-    std::uint32_t segment[Lanes], at[Lanes], armed[Lanes], alive[Lanes], count[Lanes];
-    std::uint8_t pending[Lanes];
+    // Per lane: its segment, and the row it stands on with that row's byte,
+    // still to be put, in the form of an entry. A lane's first step stands
+    // on its own marker (fresh); a lane that meets another stands still on
+    // it for the rest of the batch (stopped after count steps).
+    std::uint32_t segment[Lanes], cur[Lanes], count[Lanes];
+    std::uint8_t fresh[Lanes], stopped[Lanes];
     alignas(64) std::uint8_t stage[Lanes][ChunkBytes];
     std::uint32_t next = 0;
     const auto startSegment = [&](unsigned l) {
@@ -172,40 +173,48 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
         if (next >= markers)
             return false;
         segment[l] = next;
-        at[l] = row[next];
-        pending[l] = first[next];
-        armed[l] = 0;
+        cur[l] = row[next] | std::uint32_t{first[next]} << ByteShift;
+        fresh[l] = 1;
         ++next;
         return true;
     };
     unsigned active = 0;
     while (active < Lanes && startSegment(active))
         ++active;
+    // A marker met, rarely: whether the lane steps on.
+    const auto steps = [&fresh, &stopped, &count](unsigned l, unsigned s) {
+        if (fresh[l]) {
+            fresh[l] = 0;
+            return true;
+        }
+        if (!stopped[l]) {
+            stopped[l] = 1;
+            count[l] = s;
+        }
+        return false;
+    };
 
     std::uint32_t chunks = 0;
     while (active > 0) {
         for (unsigned l = 0; l < active; ++l) {
-            alive[l] = 1;
-            count[l] = 0;
+            stopped[l] = 0;
+            count[l] = ChunkBytes;
         }
         for (unsigned s = 0; s < ChunkBytes; ++s) {
             KeepStepsApart();
             for (unsigned l = 0; l < active; ++l) {
-                const std::uint32_t e = links[at[l]];
-                alive[l] &= (e & armed[l]) == 0 ? 1u : 0u;
-                armed[l] = MarkerFlag;
-                stage[l][s] = pending[l];
-                count[l] += alive[l];
-                // Without a branch: a lane that stopped keeps its row.
-                const std::uint32_t keep = alive[l] - 1;
-                pending[l] = static_cast<std::uint8_t>((pending[l] & keep) | ((e >> ByteShift) & ~keep));
-                at[l] = (at[l] & keep) | (e & PositionMask & ~keep);
+                const std::uint32_t j = cur[l];
+                const std::uint32_t e = links[j & PositionMask];
+                if ((e & MarkerFlag) != 0 && !steps(l, s)) [[unlikely]]
+                    continue;
+                stage[l][s] = static_cast<std::uint8_t>(j >> ByteShift);
+                cur[l] = e;
             }
         }
         for (unsigned l = 0; l < active;) {
             const std::uint32_t c = segment[l];
             length[c] += count[l];
-            if (alive[l]) {
+            if (!stopped[l]) {
                 std::memcpy(pool + std::size_t{chunks} * ChunkBytes, stage[l], ChunkBytes);
                 chunkOwner[chunks++] = static_cast<std::uint16_t>(c);
                 ++l;
@@ -213,17 +222,16 @@ void TBWTransform::WalkInLanes(std::uint32_t primaryIndex)
             }
             std::memcpy(tails + std::size_t{c} * ChunkBytes, stage[l], count[l]);
             tailLength[c] = static_cast<std::uint8_t>(count[l]);
-            successor[c] = markerOf(at[l]);
+            successor[c] = markerOf(cur[l] & PositionMask);
             if (startSegment(l)) {
                 ++l;
             } else {
                 // The last lane takes this one's place.
                 --active;
                 segment[l] = segment[active];
-                at[l] = at[active];
-                pending[l] = pending[active];
-                armed[l] = armed[active];
-                alive[l] = alive[active];
+                cur[l] = cur[active];
+                fresh[l] = fresh[active];
+                stopped[l] = stopped[active];
                 count[l] = count[active];
                 std::memcpy(stage[l], stage[active], ChunkBytes);
             }
