@@ -82,14 +82,75 @@ void THuffmanTree::UpdateTree(std::uint32_t k)
     UpdateAlongPath(k, depth, Path);
 }
 
-void THuffmanTree::ExchangeWithUncle(std::uint32_t m, std::uint32_t u, std::uint32_t p, std::uint32_t g)
+void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path,
+                                      std::uint32_t d, std::uint32_t wm, std::uint32_t ws)
 {
+    std::uint32_t* const weight = Weight;
+    std::uint32_t* const parent = Parent;
+    // child[x] is Left[x], child[x + n] is Right[x].
     std::uint32_t* const child = Left;
     const std::uint32_t n = SymbolCount;
-    child[child[g] == u ? g : g + n] = m;
-    child[child[p] == m ? p : p + n] = u;
-    Parent[m] = g;
-    Parent[u] = p;
+
+    // A node heavier than its uncle (strictly) changes places with it, and
+    // the level it left is not examined again. Each node on the way is
+    // recomputed from its children once nothing below it can change any
+    // more: the same weights as propagating to the root after the increment
+    // and after every exchange, with one pass instead of many. Exchanges
+    // never move the leaf's ancestors, so the path stays valid.
+    std::uint32_t m = d == depth ? k : path[d];
+    std::uint32_t p = path[d - 1];
+    // The highest node whose children changed, if within the prefix levels.
+    std::uint32_t changed = 0;
+    std::uint32_t changedDepth = 0;
+    while (d >= 2) {
+        const std::uint32_t g = path[d - 2];
+        const std::uint32_t left = child[g];
+        const std::uint32_t u = left ^ child[g + n] ^ p;
+        const std::uint32_t wu = weight[u];
+        if (wm <= wu) {
+            wm += ws;
+            weight[p] = wm;
+            ws = wu;
+            m = p;
+            p = g;
+            d -= 1;
+            continue;
+        }
+        child[left == u ? g : g + n] = m;
+        child[child[p] == m ? p : p + n] = u;
+        parent[m] = g;
+        parent[u] = p;
+        if (d - 2 < PrefixBits) {
+            changed = g;
+            changedDepth = d - 2;
+        }
+        // p now holds u and m's old sibling; g holds m and p.
+        const std::uint32_t wp = wu + ws;
+        weight[p] = wp;
+        wm += wp;
+        weight[g] = wm;
+        m = g;
+        d -= 2;
+        if (d == 0)
+            break;
+        p = path[d - 1];
+        ws = weight[child[p] ^ child[p + n] ^ m];
+    }
+    if (d == 1)
+        weight[p] = wm + ws;  // the root
+
+    if (changed != 0)
+        RefillPrefix(changed, changedDepth);
+
+    if (weight[1] >= WeightLimit + n)
+        Rescale();
+}
+
+void THuffmanTree::Rescale()
+{
+    for (std::uint32_t i = 1; i <= NodeCount; ++i)
+        Weight[i] >>= 1;
+    OnRescale();
 }
 
 void THuffmanTree::RefillPrefix(std::uint32_t x, unsigned d)

@@ -123,8 +123,12 @@ private:
     // UpdateTree for leaf k, whose ancestors from the root down are
     // path[0..depth-1] (Path, or a row of PrefixPath).
     [[gnu::always_inline]] void UpdateAlongPath(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path);
-    // m, under p, changes places with u, p's sibling under g.
-    [[gnu::noinline]] void ExchangeWithUncle(std::uint32_t m, std::uint32_t u, std::uint32_t p, std::uint32_t g);
+    // UpdateAlongPath from the first exchange on: m at depth d (path[d], or
+    // k at the leaf) weighs wm, more than its uncle; its sibling weighs ws.
+    [[gnu::noinline]] void ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path,
+                                              std::uint32_t d, std::uint32_t wm, std::uint32_t ws);
+    // Halves every weight, then calls OnRescale.
+    [[gnu::noinline]] void Rescale();
 
     std::uint32_t* Path = nullptr;  // n entries, at least 8: the nodes above a leaf
     TPrefixEntry* Prefix = nullptr;  // PrefixSize entries, indexed by the next 8 bits
@@ -142,66 +146,31 @@ public:
 inline void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path)
 {
     std::uint32_t* const weight = Weight;
-    // child[x] is Left[x], child[x + n] is Right[x].
-    const std::uint32_t* const child = Left;
-    const std::size_t n = SymbolCount;
+    const std::uint32_t* const left = Left;
+    const std::uint32_t* const right = Right;
 
-    // Climb from the leaf; a node heavier than its uncle (strictly) changes
-    // places with it, and the level it left is not examined again. Each node
-    // on the way is recomputed from its children once nothing below it can
-    // change any more: the same weights as propagating to the root after the
-    // increment and after every exchange, with one pass instead of many.
-    // Exchanges never move the leaf's ancestors, so the path stays valid.
-    // The climb keeps m's weight and its sibling's in registers: the uncle
-    // read at one level is the sibling at the next. The exchange itself is
-    // out of line, so that the climb's state stays in registers.
-    std::uint32_t m = k;
+    // Climb from the leaf, m's weight and its sibling's in registers: the
+    // uncle read at one level is the sibling at the next. Most climbs meet no
+    // uncle lighter than the node that rose, and only add; the first that
+    // does goes on in ClimbWithExchanges, out of line, so that this loop's
+    // state stays in registers.
     std::uint32_t d = depth;  // depth of m; its parent is path[d - 1], at least 1
     std::uint32_t wm = ++weight[k];
     std::uint32_t p = path[d - 1];
-    std::uint32_t ws = weight[child[p] ^ child[p + n] ^ m];
-    // The highest node whose children changed, if within the prefix levels.
-    std::uint32_t changed = 0;
-    std::uint32_t changedDepth = 0;
-    while (d >= 2) {
+    std::uint32_t ws = weight[left[p] ^ right[p] ^ k];
+    for (; d >= 2; --d) {
         const std::uint32_t g = path[d - 2];
-        const std::uint32_t u = child[g] ^ child[g + n] ^ p;
-        const std::uint32_t wu = weight[u];
-        if (wm <= wu) {
-            wm += ws;
-            weight[p] = wm;
-            ws = wu;
-            m = p;
-            p = g;
-            d -= 1;
-            continue;
+        const std::uint32_t wu = weight[left[g] ^ right[g] ^ p];
+        if (wm > wu) [[unlikely]] {
+            ClimbWithExchanges(k, depth, path, d, wm, ws);
+            return;
         }
-        ExchangeWithUncle(m, u, p, g);
-        if (d - 2 < PrefixBits) {
-            changed = g;
-            changedDepth = d - 2;
-        }
-        // p now holds u and m's old sibling; g holds m and p.
-        const std::uint32_t wp = wu + ws;
-        weight[p] = wp;
-        wm += wp;
-        weight[g] = wm;
-        m = g;
-        d -= 2;
-        if (d == 0)
-            break;
-        p = path[d - 1];
-        ws = weight[child[p] ^ child[p + n] ^ m];
+        wm += ws;
+        weight[p] = wm;
+        ws = wu;
+        p = g;
     }
-    if (d == 1)
-        weight[p] = wm + ws;  // the root
-
-    if (changed != 0)
-        RefillPrefix(changed, changedDepth);
-
-    if (weight[1] >= WeightLimit + n) {
-        for (std::uint32_t i = 1; i <= NodeCount; ++i)
-            weight[i] >>= 1;
-        OnRescale();
-    }
+    weight[1] = wm + ws;  // the root, p
+    if (weight[1] >= WeightLimit + SymbolCount) [[unlikely]]
+        Rescale();
 }
