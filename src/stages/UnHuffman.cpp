@@ -38,18 +38,9 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     Path = new std::uint32_t[n < PrefixBits ? PrefixBits : n];
     Prefix = new TPrefixEntry[PrefixSize];
     PrefixPath = new std::uint32_t[PrefixSize * PrefixBits]();
-    Weight[0] = Parent[0] = Left[0] = Right[0] = 0;
-    // A complete binary tree in heap order, every weight 1.
-    for (std::uint32_t i = 1; i <= NodeCount; ++i) {
-        Weight[i] = 1;
-        Parent[i] = i / 2;
-    }
-    for (std::uint32_t i = 1; i < n; ++i) {
-        Left[i] = 2 * i;
-        Right[i] = 2 * i + 1;
-    }
-    RefillPrefix(1, 0);
-    Status = 0;
+    Sibling = new std::uint32_t[NodeCount + 1];
+    Weight[0] = Parent[0] = Left[0] = Right[0] = Sibling[0] = 0;
+    Reset();
 }
 
 void THuffmanTree::Release()
@@ -61,9 +52,10 @@ void THuffmanTree::Release()
         delete[] Parent;
         delete[] Left;
         delete[] Path;
+        delete[] Sibling;
         delete[] Prefix;
         delete[] PrefixPath;
-        Weight = Parent = Left = Right = Path = PrefixPath = nullptr;
+        Weight = Parent = Left = Right = Path = PrefixPath = Sibling = nullptr;
         Prefix = nullptr;
         Status = 0;
     }
@@ -87,6 +79,7 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
 {
     std::uint32_t* const weight = Weight;
     std::uint32_t* const parent = Parent;
+    std::uint32_t* const sibling = Sibling;
     // child[x] is Left[x], child[x + n] is Right[x].
     std::uint32_t* const child = Left;
     const std::uint32_t n = SymbolCount;
@@ -104,8 +97,7 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
     std::uint32_t changedDepth = 0;
     while (d >= 2) {
         const std::uint32_t g = path[d - 2];
-        const std::uint32_t left = child[g];
-        const std::uint32_t u = left ^ child[g + n] ^ p;
+        const std::uint32_t u = sibling[p];
         const std::uint32_t wu = weight[u];
         if (wm <= wu) {
             wm += ws;
@@ -116,10 +108,15 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
             d -= 1;
             continue;
         }
-        child[left == u ? g : g + n] = m;
+        const std::uint32_t s = sibling[m];
+        child[child[g] == u ? g : g + n] = m;
         child[child[p] == m ? p : p + n] = u;
         parent[m] = g;
         parent[u] = p;
+        sibling[m] = p;
+        sibling[p] = m;
+        sibling[u] = s;
+        sibling[s] = u;
         if (d - 2 < PrefixBits) {
             changed = g;
             changedDepth = d - 2;
@@ -134,7 +131,7 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
         if (d == 0)
             break;
         p = path[d - 1];
-        ws = weight[child[p] ^ child[p + n] ^ m];
+        ws = weight[sibling[m]];
     }
     if (d == 1)
         weight[p] = wm + ws;  // the root
@@ -188,9 +185,11 @@ void THuffmanTree::Reset()
     if (Flags & 0x80)
         return;
     const std::uint32_t n = SymbolCount;
+    // A complete binary tree in heap order, every weight 1.
     for (std::uint32_t node = 1; node <= NodeCount; ++node) {
         Weight[node] = 1;
         Parent[node] = node / 2;
+        Sibling[node] = node == 1 ? 0 : node ^ 1u;
         if (node < n) {
             Left[node] = 2 * node;
             Right[node] = 2 * node + 1;

@@ -131,6 +131,9 @@ private:
     [[gnu::noinline]] void Rescale();
 
     std::uint32_t* Path = nullptr;  // n entries, at least 8: the nodes above a leaf
+    // Indexed by node like Parent: the other child of its parent (0 for the
+    // root), so that a climb reads an uncle's weight with one look-up.
+    std::uint32_t* Sibling = nullptr;
     TPrefixEntry* Prefix = nullptr;  // PrefixSize entries, indexed by the next 8 bits
     // PrefixSize rows of PrefixBits nodes: row b holds the nodes that the bits
     // b lead through, from the root down; those from the entry's leaf on are
@@ -146,8 +149,7 @@ public:
 inline void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path)
 {
     std::uint32_t* const weight = Weight;
-    const std::uint32_t* const left = Left;
-    const std::uint32_t* const right = Right;
+    const std::uint32_t* const sibling = Sibling;
 
     // Climb from the leaf, m's weight and its sibling's in registers: the
     // uncle read at one level is the sibling at the next. Most climbs meet no
@@ -157,10 +159,9 @@ inline void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth, 
     std::uint32_t d = depth;  // depth of m; its parent is path[d - 1], at least 1
     std::uint32_t wm = ++weight[k];
     std::uint32_t p = path[d - 1];
-    std::uint32_t ws = weight[left[p] ^ right[p] ^ k];
+    std::uint32_t ws = weight[sibling[k]];
     for (; d >= 2; --d) {
-        const std::uint32_t g = path[d - 2];
-        const std::uint32_t wu = weight[left[g] ^ right[g] ^ p];
+        const std::uint32_t wu = weight[sibling[p]];
         if (wm > wu) [[unlikely]] {
             ClimbWithExchanges(k, depth, path, d, wm, ws);
             return;
@@ -168,7 +169,7 @@ inline void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth, 
         wm += ws;
         weight[p] = wm;
         ws = wu;
-        p = g;
+        p = path[d - 2];
     }
     weight[1] = wm + ws;  // the root, p
     if (weight[1] >= WeightLimit + SymbolCount) [[unlikely]]
