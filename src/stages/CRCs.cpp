@@ -50,8 +50,10 @@ constexpr std::uint64_t FoldConstant(unsigned e)
 template <unsigned Distance>
 [[gnu::target("pclmul,sse2")]] inline __m128i Fold(__m128i x)
 {
-    const __m128i k = _mm_set_epi64x(static_cast<long long>(FoldConstant(Distance - 32)),
-                                     static_cast<long long>(FoldConstant(Distance + 32)));
+    // Constant variables, so that the compiler computes them whatever the optimisation.
+    static constexpr std::uint64_t Low = FoldConstant(Distance + 32);
+    static constexpr std::uint64_t High = FoldConstant(Distance - 32);
+    const __m128i k = _mm_set_epi64x(static_cast<long long>(High), static_cast<long long>(Low));
     return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
 }
 
