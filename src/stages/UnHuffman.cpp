@@ -71,6 +71,9 @@ void THuffmanTree::UpdateTree(std::uint32_t k)
     std::uint32_t d = depth;
     for (std::uint32_t m = Parent[k]; d > 0; m = Parent[m])
         Path[--d] = m;
+    // An encoder's tree never reads the prefix table: it is built anew only
+    // when a decode needs it.
+    PrefixStale = true;
     UpdateAlongPath(k, depth, Path);
 }
 
@@ -136,7 +139,7 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
     if (d == 1)
         weight[p] = wm + ws;  // the root
 
-    if (changed != 0)
+    if (changed != 0 && !PrefixStale)
         RefillPrefix(changed, changedDepth);
 
     if (weight[1] >= WeightLimit + n)
@@ -195,6 +198,12 @@ void THuffmanTree::Reset()
             Right[node] = 2 * node + 1;
         }
     }
-    RefillPrefix(1, 0);
+    PrefixStale = true;
     Status = 0;
+}
+
+void THuffmanTree::RefreshPrefix()
+{
+    RefillPrefix(1, 0);
+    PrefixStale = false;
 }

@@ -65,6 +65,8 @@ public:
         std::uint32_t k = 1;
         std::uint32_t depth = 0;
         std::uint64_t window;
+        if (PrefixStale) [[unlikely]]
+            RefreshPrefix();
         if (const unsigned available = bits.PeekBits(window)) {
             const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
             const TPrefixEntry entry = Prefix[first];
@@ -116,6 +118,9 @@ private:
     // Rewrites the prefix entries and paths whose bits lead through node x
     // at depth d.
     void RefillPrefix(std::uint32_t x, unsigned d);
+    // The whole table, after Reset or an encoder's updates left it stale.
+    [[gnu::noinline]] void RefreshPrefix();
+    bool PrefixStale = true;
     // The entries, and the paths from level d down, of the rows whose first
     // d bits are prefix, which lead to x.
     void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix);
