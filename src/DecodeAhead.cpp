@@ -190,8 +190,13 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
     Ahead.Running = true;
     try {
         Ahead.Threads.push_back(platform::StartThread([this] { DecodeAheadOnWorker(); }));
-        // The command's thread finishes blocks too: one finisher fewer.
-        for (unsigned i = 2; i < threads && i + 1 < Ahead.Slots.size(); ++i)
+        // The command's thread finishes blocks too: one finisher fewer. More
+        // threads than processors keep their blocks in flight but start no
+        // more finishers: on shared processors they would only take turns,
+        // and their walks crowd one another out of the caches.
+        const unsigned processors = platform::UsableProcessors();
+        const unsigned running = threads < processors ? threads : processors;
+        for (unsigned i = 2; i < running && i + 1 < Ahead.Slots.size(); ++i)
             Ahead.Threads.push_back(platform::StartThread([this] { FinishAheadOnWorker(); }));
     } catch (const std::system_error&) {
         // No thread to be had: one pipeline, wired as usual, or fewer
