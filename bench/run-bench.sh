@@ -240,6 +240,7 @@ for ((run = 1; run <= RUNS; run++)); do
       mkdir -- "$EXTRACT_DIR"
       run_measured "$c/64/e1" /dev/null taskset -c 0 "$UNTWX" -e "$archive" "$EXTRACT_DIR"
       rm -rf -- "$EXTRACT_DIR"
+      run_measured "$c/64/i4" /dev/null env UNTWX_THREADS=4 "$UNTWX" -i "$archive"
     fi
   done
 done
@@ -332,6 +333,12 @@ for c in "${CORPORA[@]}"; do
     threads_row "$c" "untwx -$cmd" "$c/64/$cmd" "$c/64/${cmd}1" "$c/bz/$bz" "$ei"
   done
   threads_row "$c" "lbzip2 -dc" "$c/lbz2/null" "$c/lbz1/null" "$c/bz/null" -
+done
+echo
+echo "four threads (UNTWX_THREADS=4) on $(nproc) CPUs, untwx -i, code 64: CPU over the one-thread run's, peak RSS"
+for c in "${CORPORA[@]}"; do
+  printf '%-9s wall %s s  CPU %s s  x 1T CPU %s  RSS %s MiB\n' "$c" "$(median_wall "$c/64/i4" "$PAUSE_S")" \
+    "$(median_cpu "$c/64/i4")" "$(ratio "$(median_cpu "$c/64/i4")" "$(median_cpu "$c/64/i1")")" "$(max_mib ${RSS[$c/64/i4]})"
 done
 fi
 
