@@ -58,6 +58,32 @@ public:
     template <typename BitSource>
     std::uint32_t DecodeSymbolFrom(BitSource& bits)
     {
+        if (PrefixStale) [[unlikely]]
+            RefreshPrefix();
+        std::uint64_t window;
+        if (bits.PeekBits(window)) {
+            const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
+            const TPrefixEntry entry = Prefix[first];
+            if (entry.Node >= SymbolCount) {
+                // A leaf within the first bits, the common case, kept small so
+                // that it inlines: the row is its path as it stands.
+                bits.SkipBits(entry.Bits);
+                UpdateAlongPath(entry.Node, entry.Bits, PrefixPath + first * PrefixBits);
+                Status = 0;
+                return entry.Node - SymbolCount;
+            }
+        }
+        return DecodeLongerSymbolFrom(bits);
+    }
+
+    // Adapts the tree to the decoded (or, for an encoder, sent) leaf k.
+    void UpdateTree(std::uint32_t k);
+
+private:
+    // DecodeSymbolFrom for a code longer than the prefix, or without a window.
+    template <typename BitSource>
+    [[gnu::noinline]] std::uint32_t DecodeLongerSymbolFrom(BitSource& bits)
+    {
         const std::uint32_t n = SymbolCount;
         // Right is Left + n, so a bit picks the child without a branch.
         const std::uint32_t* const children = Left;
@@ -65,23 +91,13 @@ public:
         std::uint32_t k = 1;
         std::uint32_t depth = 0;
         std::uint64_t window;
-        if (PrefixStale) [[unlikely]]
-            RefreshPrefix();
         if (const unsigned available = bits.PeekBits(window)) {
             const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
             const TPrefixEntry entry = Prefix[first];
-            // The nodes after 0..7 of these bits; those past a leaf are not used.
-            const std::uint32_t* const row = PrefixPath + first * PrefixBits;
+            // The nodes after 0..7 of these bits.
+            std::memcpy(path, PrefixPath + first * PrefixBits, PrefixBits * sizeof *path);
             k = entry.Node;
             depth = entry.Bits;
-            if (k >= n) {
-                // A leaf within the first bits: the row is its path as it stands.
-                bits.SkipBits(depth);
-                UpdateAlongPath(k, depth, row);
-                Status = 0;
-                return k - n;
-            }
-            std::memcpy(path, row, PrefixBits * sizeof *path);
             window >>= depth;
             while (k < n && depth < available) {
                 path[depth++] = k;
@@ -102,10 +118,6 @@ public:
         return k - n;
     }
 
-    // Adapts the tree to the decoded (or, for an encoder, sent) leaf k.
-    void UpdateTree(std::uint32_t k);
-
-private:
     // What the first PrefixBits bits of a code lead to: the node after them,
     // or the leaf reached with fewer, and how many bits that takes.
     static constexpr unsigned PrefixBits = 8;
