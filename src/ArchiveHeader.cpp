@@ -196,17 +196,20 @@ void TArchiveReader::RenewStages()
     SymbolTree->Reset();
     RunTree->Reset();
     RunExtensionTree->Reset();
-    // Decoding ahead keeps its slots, renewed alike, and empties them.
+    // Decoding ahead keeps its slots and finishing stages, renewed alike,
+    // and empties the slots.
+    for (TFinisherStages& stages : Ahead.Finishers) {
+        if (stages.OwnTransform)
+            Renew(*stages.OwnTransform);
+        if (stages.OwnSecondStage)
+            stages.OwnSecondStage->Status = 0;
+    }
     if (AheadBlock)
         Renew(*AheadBlock);
     for (TBlockSlot& slot : Ahead.Slots) {
         for (TStage<TBlock>* block : {&slot.OwnMiddle, &slot.OwnOutput})
             if (*block)
                 Renew(**block);
-        if (slot.OwnTransform)
-            Renew(*slot.OwnTransform);
-        if (slot.OwnSecondStage)
-            slot.OwnSecondStage->Status = 0;
         slot.Now = TBlockSlot::State::Free;
         slot.Number = 0;
         slot.Phase = TFirstPhase{};
@@ -247,6 +250,7 @@ void TArchiveReader::ReleaseStages()
     SecondRLE.reset();
     AheadBlock.reset();
     Ahead.Slots.clear();
+    Ahead.Finishers.clear();
     Ahead.SlotsBuiltFor = 0;
     BuiltBlockSize = 0;
 }

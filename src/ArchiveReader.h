@@ -201,8 +201,10 @@ private:
     void StartDecodingAhead(unsigned threads);
     void StopDecodingAhead();
     void DecodeAheadOnWorker();
-    void FinishAheadOnWorker();
-    void FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock);
+    void FinishAheadOnWorker(unsigned finisher);
+    void FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock, const TFinisherStages& stages);
+    // Finishing stages for count threads at least; false when memory ran out first.
+    bool BuildFinishers(unsigned count);
     void FinishBlockDecodedAhead();
     static void FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& count);
 

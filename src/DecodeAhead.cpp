@@ -59,9 +59,11 @@ void TArchiveReader::FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t cap
 
 // A claimed slot's second phase, on the claiming thread; a block stopped in
 // its first phase has nothing to finish.
-void TArchiveReader::FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock)
+void TArchiveReader::FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock, const TFinisherStages& stages)
 {
     slot.Now = TBlockSlot::State::Finishing;
+    slot.Stages.Transform = stages.Transform;
+    slot.Stages.SecondStage = stages.SecondStage;
     lock.unlock();
     if (slot.Phase.Stop == FirstPhaseStop::None)
         slot.Finish = FinishBlock(slot.Phase, slot.Stages);
@@ -97,14 +99,15 @@ void TArchiveReader::DecodeAheadOnWorker()
             next->Now = TBlockSlot::State::Decoded;
             Ahead.HandOverChanged.notify_all();
         } else {
-            FinishSlot(*unclaimed, lock);
+            FinishSlot(*unclaimed, lock, Ahead.Finishers[1]);
         }
     }
 }
 
 // A finisher: second phases of the oldest blocks no one has claimed.
-void TArchiveReader::FinishAheadOnWorker()
+void TArchiveReader::FinishAheadOnWorker(unsigned finisher)
 {
+    const TFinisherStages& stages = Ahead.Finishers[finisher];
     std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
     for (;;) {
         TBlockSlot* unclaimed = nullptr;
@@ -114,7 +117,7 @@ void TArchiveReader::FinishAheadOnWorker()
         });
         if (Ahead.Flags.StopWanted)
             return;
-        FinishSlot(*unclaimed, lock);
+        FinishSlot(*unclaimed, lock, stages);
     }
 }
 
@@ -134,19 +137,33 @@ void TArchiveReader::BuildSlot(unsigned i)
     }
     slot.OwnOutput.reset(TBlock::Create(BlockSize));
     slot.Stages.Output = slot.OwnOutput.get();
-    if (i == 0) {
-        slot.Stages.Transform = Transform.get();
-        slot.Stages.SecondStage = SecondRLE.get();
-    } else {
-        slot.OwnTransform.reset(TBWTransform::Create(BlockSize));
-        platform::AdviseRandomAccess(slot.OwnTransform->Links, slot.OwnTransform->LinkBytes);
-        slot.Stages.Transform = slot.OwnTransform.get();
-        slot.OwnSecondStage.reset(TRLE::Create(twx::SecondStageMaxExtra));
-        std::copy(std::begin(SecondRLE->Threshold), std::end(SecondRLE->Threshold),
-                  std::begin(slot.OwnSecondStage->Threshold));
-        slot.Stages.SecondStage = slot.OwnSecondStage.get();
-    }
     slot.Phase.Middle = slot.Stages.Middle;
+}
+
+bool TArchiveReader::BuildFinishers(unsigned count)
+{
+    std::vector<TFinisherStages>& finishers = Ahead.Finishers;
+    if (finishers.empty()) {
+        finishers.emplace_back();
+        finishers[0].Transform = Transform.get();
+        finishers[0].SecondStage = SecondRLE.get();
+    }
+    try {
+        while (finishers.size() < count) {
+            TFinisherStages stages;
+            stages.OwnTransform.reset(TBWTransform::Create(BlockSize));
+            platform::AdviseRandomAccess(stages.OwnTransform->Links, stages.OwnTransform->LinkBytes);
+            stages.Transform = stages.OwnTransform.get();
+            stages.OwnSecondStage.reset(TRLE::Create(twx::SecondStageMaxExtra));
+            std::copy(std::begin(SecondRLE->Threshold), std::end(SecondRLE->Threshold),
+                      std::begin(stages.OwnSecondStage->Threshold));
+            stages.SecondStage = stages.OwnSecondStage.get();
+            finishers.push_back(std::move(stages));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 // The slots, each with its stages; beyond the first two, as many as memory
@@ -179,6 +196,12 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
         BuildSlots(slots);
         Ahead.SlotsBuiltFor = threads;
     }
+    // Finishing stages for each thread that finishes blocks; the command's
+    // thread and the entropy worker need theirs.
+    const unsigned processors = platform::UsableProcessors();
+    const unsigned running = threads < processors ? threads : processors;
+    if (!BuildFinishers(running > 2 ? running : 2) && Ahead.Finishers.size() < 2)
+        throw std::bad_alloc();
     Ahead.Flags.StopWanted = false;
     Ahead.Flags.ReadFailed = false;
     Ahead.NextToDecode = 0;
@@ -194,10 +217,8 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
         // threads than processors keep their blocks in flight but start no
         // more finishers: on shared processors they would only take turns,
         // and their walks crowd one another out of the caches.
-        const unsigned processors = platform::UsableProcessors();
-        const unsigned running = threads < processors ? threads : processors;
-        for (unsigned i = 2; i < running && i + 1 < Ahead.Slots.size(); ++i)
-            Ahead.Threads.push_back(platform::StartThread([this] { FinishAheadOnWorker(); }));
+        for (unsigned i = 2; i < running && i + 1 < Ahead.Slots.size() && i < Ahead.Finishers.size(); ++i)
+            Ahead.Threads.push_back(platform::StartThread([this, i] { FinishAheadOnWorker(i); }));
     } catch (const std::system_error&) {
         // No thread to be had: one pipeline, wired as usual, or fewer
         // finishers.
@@ -222,7 +243,7 @@ void TArchiveReader::FinishBlockDecodedAhead()
                 (slot.Now == TBlockSlot::State::Decoded || slot.Now == TBlockSlot::State::Finished);
         });
         if (slot.Now == TBlockSlot::State::Decoded)
-            FinishSlot(slot, lock);
+            FinishSlot(slot, lock, Ahead.Finishers[0]);
     }
     Ahead.TakenInputUsedLength = slot.Phase.InputUsedLength;
     Ahead.TakenInputCursor = slot.Phase.InputCursor;

@@ -12,8 +12,9 @@
 //
 // Who owns what: the entropy worker owns InputBlock, the three trees,
 // MoveToFront and FirstRLE, and a slot while it is Decoding; the thread that
-// claimed a slot owns its middle buffer, transform, second run-length stage
-// and output buffer while it is Finishing; the command's thread owns
+// claimed a slot owns its middle buffer and output buffer while it is
+// Finishing, and finishes it in its own transform and second run-length
+// stage (TFinisherStages); the command's thread owns
 // OutputBlock and FileCRC. A slot's state changes only under HandOverLock,
 // and a slot changes hands only through those changes. The threads neither
 // print nor stop: a stop found in either phase is held with its block and
@@ -87,13 +88,23 @@ struct TBlockSlot {
     // for what they can (MiddleBlock, AheadBlock, Transform, SecondRLE).
     TStage<TBlock> OwnMiddle;
     TStage<TBlock> OwnOutput;
+};
+
+// The stages a thread finishes blocks in, its own while it finishes one:
+// the transform and the second run-length stage hold nothing from one block
+// to the next, so a slot takes them from whichever thread claims it. The
+// command's thread uses the reader's own.
+struct TFinisherStages {
+    TBWTransform* Transform = nullptr;
+    TRLE* SecondStage = nullptr;
     TStage<TBWTransform> OwnTransform;
     TStage<TRLE> OwnSecondStage;
 };
 
 struct TDecodeAhead {
     // Threads of one reader at most; each has a block in flight, and there
-    // is one more (a block in flight costs about six block sizes).
+    // is one more (a block in flight costs two block sizes, and each thread
+    // that finishes blocks four more for its links).
     static constexpr unsigned MaxThreads = 8;
 
     // What the entropy worker reads per symbol, on a cache line of its own
@@ -113,6 +124,9 @@ struct TDecodeAhead {
     // stays.
     std::vector<TBlockSlot> Slots;
     unsigned SlotsBuiltFor = 0;
+    // Per finishing thread: 0 the command's, 1 the entropy worker's, then
+    // the finishers'. Kept while the block size stays.
+    std::vector<TFinisherStages> Finishers;
     std::vector<std::thread> Threads;
     // The entropy worker's own: the next block to decode, and whether it has
     // found a stop (then it only finishes blocks).
