@@ -122,8 +122,7 @@ std::uint32_t TCRC::FoldedUpdate(std::uint32_t c, const std::uint8_t* data, std:
 
 void TCRC::UpdateRange(const std::uint8_t* data, std::size_t length)
 {
-    Accumulator = length >= 64 && CanFold() ? FoldedUpdate(Accumulator, data, length)
-                                            : SlicedUpdate(Accumulator, data, length);
+    Accumulator = CanFold() ? FoldedUpdate(Accumulator, data, length) : SlicedUpdate(Accumulator, data, length);
 }
 
 std::string CrcToHex(std::uint32_t value)

@@ -60,8 +60,9 @@ public:
     {
         if (PrefixStale) [[unlikely]]
             RefreshPrefix();
-        std::uint64_t window;
-        if (bits.PeekBits(window)) {
+        std::uint64_t window = 0;
+        const unsigned available = bits.PeekBits(window);
+        if (available) {
             const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
             const TPrefixEntry entry = Prefix[first];
             if (entry.Node >= SymbolCount) {
@@ -73,16 +74,17 @@ public:
                 return entry.Node - SymbolCount;
             }
         }
-        return DecodeLongerSymbolFrom(bits);
+        return DecodeLongerSymbolFrom(bits, window, available);
     }
 
     // Adapts the tree to the decoded (or, for an encoder, sent) leaf k.
     void UpdateTree(std::uint32_t k);
 
 private:
-    // DecodeSymbolFrom for a code longer than the prefix, or without a window.
+    // DecodeSymbolFrom for a code longer than the prefix, or without a
+    // window (available 0), with the window DecodeSymbolFrom peeked.
     template <typename BitSource>
-    [[gnu::noinline]] std::uint32_t DecodeLongerSymbolFrom(BitSource& bits)
+    [[gnu::noinline]] std::uint32_t DecodeLongerSymbolFrom(BitSource& bits, std::uint64_t window, unsigned available)
     {
         const std::uint32_t n = SymbolCount;
         // Right is Left + n, so a bit picks the child without a branch.
@@ -90,8 +92,7 @@ private:
         std::uint32_t* const path = Path;
         std::uint32_t k = 1;
         std::uint32_t depth = 0;
-        std::uint64_t window;
-        if (const unsigned available = bits.PeekBits(window)) {
+        if (available) {
             const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
             const TPrefixEntry entry = Prefix[first];
             // The nodes after 0..7 of these bits.
