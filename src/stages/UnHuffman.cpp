@@ -95,9 +95,14 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
     // never move the leaf's ancestors, so the path stays valid.
     std::uint32_t m = d == depth ? k : path[d];
     std::uint32_t p = path[d - 1];
-    // The highest node whose children changed, if within the prefix levels.
+    // The highest exchange within the prefix levels: g at depth
+    // changedDepth, which took m in place of u, and p, which took u in
+    // place of m.
     std::uint32_t changed = 0;
     std::uint32_t changedDepth = 0;
+    std::uint32_t risen = 0;
+    std::uint32_t lowered = 0;
+    std::uint32_t loweredParent = 0;
     while (d >= 2) {
         const std::uint32_t g = path[d - 2];
         const std::uint32_t u = sibling[p];
@@ -123,6 +128,9 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
         if (d - 2 < PrefixBits) {
             changed = g;
             changedDepth = d - 2;
+            risen = m;
+            lowered = u;
+            loweredParent = p;
         }
         // p now holds u and m's old sibling; g holds m and p.
         const std::uint32_t wp = wu + ws;
@@ -140,7 +148,7 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
         weight[p] = wm + ws;  // the root
 
     if (changed != 0 && !PrefixStale)
-        RefillPrefix(changed, changedDepth);
+        RefillAfterExchange(changed, changedDepth, risen, lowered, loweredParent);
 
     if (weight[1] >= WeightLimit + n)
         Rescale();
@@ -153,18 +161,29 @@ void THuffmanTree::Rescale()
     OnRescale();
 }
 
-void THuffmanTree::RefillPrefix(std::uint32_t x, unsigned d)
+unsigned THuffmanTree::PrefixOf(std::uint32_t x, unsigned d) const
 {
-    // The bits from the root down to x. The nodes above x are the same in
-    // every row under it, so they stay as they are.
     unsigned prefix = 0;
-    std::uint32_t node = x;
     for (unsigned i = d; i-- > 0;) {
-        const std::uint32_t up = Parent[node];
-        prefix |= (Right[up] == node ? 1u : 0u) << i;
-        node = up;
+        const std::uint32_t up = Parent[x];
+        prefix |= (Right[up] == x ? 1u : 0u) << i;
+        x = up;
     }
-    FillPrefix(x, d, prefix);
+    return prefix;
+}
+
+void THuffmanTree::RefillAfterExchange(std::uint32_t g, unsigned d, std::uint32_t m, std::uint32_t u, std::uint32_t p)
+{
+    // Only the two subtrees that moved lead elsewhere: m, a level up in u's
+    // place under g, and u, a level down in m's place under p. The rows
+    // through g down to p, and those under m's old sibling, are unchanged.
+    const unsigned prefix = PrefixOf(g, d);
+    const unsigned mBit = Right[g] == m ? 1u : 0u;
+    FillPrefix(m, d + 1, prefix | mBit << d);
+    if (d + 2 <= PrefixBits) {
+        const unsigned uBit = Right[p] == u ? 1u : 0u;
+        FillPrefix(u, d + 2, prefix | (mBit ^ 1u) << d | uBit << (d + 1));
+    }
 }
 
 void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix)
@@ -204,6 +223,6 @@ void THuffmanTree::Reset()
 
 void THuffmanTree::RefreshPrefix()
 {
-    RefillPrefix(1, 0);
+    FillPrefix(1, 0, 0);
     PrefixStale = false;
 }

@@ -128,9 +128,11 @@ private:
         std::uint32_t Bits;
     };
 
-    // Rewrites the prefix entries and paths whose bits lead through node x
-    // at depth d.
-    void RefillPrefix(std::uint32_t x, unsigned d);
+    // The first d bits of the codes through x, at depth d.
+    unsigned PrefixOf(std::uint32_t x, unsigned d) const;
+    // Rewrites the prefix entries and paths that the exchange of m (below p)
+    // with u (below g, at depth d) changed.
+    void RefillAfterExchange(std::uint32_t g, unsigned d, std::uint32_t m, std::uint32_t u, std::uint32_t p);
     // The whole table, after Reset or an encoder's updates left it stale.
     [[gnu::noinline]] void RefreshPrefix();
     bool PrefixStale = true;
