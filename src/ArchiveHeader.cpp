@@ -48,6 +48,7 @@ TArchiveReader::TArchiveReader(platform::FileHandle archive) : ArchiveHandle(arc
 TArchiveReader::~TArchiveReader()
 {
     StopDecodingAhead();
+    EndThreads();
     ReleaseStages();
     platform::Close(ArchiveHandle);
 }

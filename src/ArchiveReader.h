@@ -200,6 +200,9 @@ private:
     void BuildSlot(unsigned i);
     void StartDecodingAhead(unsigned threads);
     void StopDecodingAhead();
+    void EndThreads();
+    // A kept thread's life: role 1 the entropy worker, 2.. finishers.
+    void RunRounds(unsigned role);
     void DecodeAheadOnWorker();
     void FinishAheadOnWorker(unsigned finisher);
     void FinishSlot(TBlockSlot& slot, std::unique_lock<std::mutex>& lock, const TFinisherStages& stages);

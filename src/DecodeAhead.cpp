@@ -121,6 +121,28 @@ void TArchiveReader::FinishAheadOnWorker(unsigned finisher)
     }
 }
 
+// One round of its role per Round, until the reader ends the threads; a
+// finisher takes its stages anew each round, as they may have been rebuilt.
+void TArchiveReader::RunRounds(unsigned role)
+{
+    std::uint64_t done = 0;
+    std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
+    for (;;) {
+        Ahead.HandOverChanged.wait(lock, [&] { return Ahead.Quit || Ahead.Round != done; });
+        if (Ahead.Quit)
+            return;
+        done = Ahead.Round;
+        lock.unlock();
+        if (role == 1)
+            DecodeAheadOnWorker();
+        else
+            FinishAheadOnWorker(role);
+        lock.lock();
+        ++Ahead.RoundsEnded;
+        Ahead.HandOverChanged.notify_all();
+    }
+}
+
 // Slot i's stages: the reader's own where it has them (see TBlockSlot),
 // the rest built here.
 void TArchiveReader::BuildSlot(unsigned i)
@@ -202,6 +224,16 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
     const unsigned running = threads < processors ? threads : processors;
     if (!BuildFinishers(running > 2 ? running : 2) && Ahead.Finishers.size() < 2)
         throw std::bad_alloc();
+    // The entropy worker, and finishers 2..: the command's thread finishes
+    // blocks too, so one finisher fewer. More threads than processors keep
+    // their blocks in flight but start no more finishers: on shared
+    // processors they would only take turns, and their walks crowd one
+    // another out of the caches.
+    unsigned roles = 2;
+    while (roles < running && roles + 1 < Ahead.Slots.size() && roles < Ahead.Finishers.size())
+        ++roles;
+    if (Ahead.Threads.size() != roles - 1)
+        EndThreads();
     Ahead.Flags.StopWanted = false;
     Ahead.Flags.ReadFailed = false;
     Ahead.NextToDecode = 0;
@@ -211,14 +243,15 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
     Ahead.TakenInputCursor = InputBlock->Cursor;
     InputBlock->OnFill = FillInputBlockAhead;
     Ahead.Running = true;
+    {
+        const std::lock_guard<std::mutex> lock(Ahead.HandOverLock);
+        ++Ahead.Round;
+        Ahead.RoundsEnded = 0;
+    }
+    Ahead.HandOverChanged.notify_all();
     try {
-        Ahead.Threads.push_back(platform::StartThread([this] { DecodeAheadOnWorker(); }));
-        // The command's thread finishes blocks too: one finisher fewer. More
-        // threads than processors keep their blocks in flight but start no
-        // more finishers: on shared processors they would only take turns,
-        // and their walks crowd one another out of the caches.
-        for (unsigned i = 2; i < running && i + 1 < Ahead.Slots.size() && i < Ahead.Finishers.size(); ++i)
-            Ahead.Threads.push_back(platform::StartThread([this, i] { FinishAheadOnWorker(i); }));
+        for (unsigned role = static_cast<unsigned>(Ahead.Threads.size()) + 1; role < roles; ++role)
+            Ahead.Threads.push_back(platform::StartThread([this, role] { RunRounds(role); }));
     } catch (const std::system_error&) {
         // No thread to be had: one pipeline, wired as usual, or fewer
         // finishers.
@@ -257,19 +290,33 @@ void TArchiveReader::FinishBlockDecodedAhead()
     ++Ahead.NextToTake;
 }
 
-// Ends the threads, if any run, and waits for them: at the latest after the
-// block each is on.
+// Ends the round, if one runs, and waits for every thread to end it: at the
+// latest after the block each is on.
 void TArchiveReader::StopDecodingAhead()
+{
+    if (!Ahead.Running)
+        return;
+    {
+        std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
+        Ahead.Flags.StopWanted = true;
+        Ahead.HandOverChanged.notify_all();
+        Ahead.HandOverChanged.wait(lock, [this] { return Ahead.RoundsEnded == Ahead.Threads.size(); });
+    }
+    Ahead.Running = false;
+}
+
+// Ends the kept threads (between rounds) and waits for them.
+void TArchiveReader::EndThreads()
 {
     if (Ahead.Threads.empty())
         return;
     {
         const std::lock_guard<std::mutex> lock(Ahead.HandOverLock);
-        Ahead.Flags.StopWanted = true;
+        Ahead.Quit = true;
     }
     Ahead.HandOverChanged.notify_all();
     for (std::thread& thread : Ahead.Threads)
         thread.join();
     Ahead.Threads.clear();
-    Ahead.Running = false;
+    Ahead.Quit = false;
 }

@@ -19,9 +19,10 @@
 // and a slot changes hands only through those changes. The threads neither
 // print nor stop: a stop found in either phase is held with its block and
 // carried out when the command reaches that block, after everything printed
-// and written before it, exactly as with one thread. Every thread is ended,
-// and waited for, before any stop leaves the reader and before a stage is
-// released.
+// and written before it, exactly as with one thread. Every thread ends its
+// round, and is waited for, before any stop leaves the reader and before a
+// stage is released; between rounds (archives) the threads wait, holding
+// nothing, and the reader ends them when it goes or needs other threads.
 #pragma once
 
 #include <atomic>
@@ -128,6 +129,12 @@ struct TDecodeAhead {
     // the finishers'. Kept while the block size stays.
     std::vector<TFinisherStages> Finishers;
     std::vector<std::thread> Threads;
+    // The threads are kept from archive to archive: each runs one round of
+    // decoding ahead per Round (counted from 1), and waits between rounds.
+    // Under HandOverLock.
+    std::uint64_t Round = 0;
+    unsigned RoundsEnded = 0;  // threads done with this round
+    bool Quit = false;         // the threads end
     // The entropy worker's own: the next block to decode, and whether it has
     // found a stop (then it only finishes blocks).
     std::uint64_t NextToDecode = 0;

@@ -249,17 +249,20 @@ TEST_P(ReaderPerArchive, ASecondArchiveAfterAStoppedOneReadsAsInARunOfItsOwn)
     EXPECT_EQ(two.output, secondAlone.output);
     EXPECT_EQ(Current().openHandles, 0);
 
-    // One reader kept from run to run keeps its stages and slots: the
-    // stopped run leaves blocks in flight behind, which the next must not see.
+    // One reader kept from run to run keeps its stages, slots and threads:
+    // the stopped run leaves blocks in flight behind, which the next must not
+    // see; another thread count ends the kept threads and starts others.
     TArchiveReader kept;
+    unsigned run = 0;
     for (const auto& [archive, alone] : {std::pair{first, firstAlone}, std::pair{second, secondAlone},
+                                         std::pair{first, firstAlone}, std::pair{second, secondAlone},
                                          std::pair{first, firstAlone}, std::pair{second, secondAlone}}) {
         platform::memory::Reset();
         Current().archives["a.twx"] = archive;
-        Current().processors = processors;
-        const RunOutcome run = RunInProcess({"-i", "a.twx"}, &kept);
-        EXPECT_EQ(run.exitCode, alone.exitCode);
-        EXPECT_EQ(run.output, alone.output);
+        Current().processors = run++ < 4 ? processors : 6 - processors;
+        const RunOutcome outcome = RunInProcess({"-i", "a.twx"}, &kept);
+        EXPECT_EQ(outcome.exitCode, alone.exitCode);
+        EXPECT_EQ(outcome.output, alone.output);
     }
 }
 
