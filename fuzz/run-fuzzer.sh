@@ -59,8 +59,8 @@ seed threads-corpus "$root/fuzz/corpus" "$root/tests/data/sample.twx" "$root/tes
 seed roundtrip-corpus "$root/fuzz/roundtrip-corpus" "$root/tests/data/roundtrip-regressions"
 seed stage-corpus "$root/fuzz/stage-corpus" "$root/tests/data/stage-regressions"
 
-# The decode targets keep their stages from input to input; the threads
-# target starts a worker thread per run with two threads. A small quarantine
+# The decode targets keep their stages, and the threads target its reader's
+# threads too, from input to input. A small quarantine
 # reuses freed memory instead of touching new pages each time (use after free
 # within a run and the next few runs is still caught).
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:quarantine_size_mb=16}
