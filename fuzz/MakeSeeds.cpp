@@ -88,17 +88,18 @@ Bytes StageSeed(
 }
 
 // Options: bits 0-1 fill size (1, 9, 64, 4096 bytes), bits 2-3 weight limit
-// (16383, 200, 1000, 4000), bits 4-5 blocks less one.
+// (16383, 200, 1000, 4000), bits 4-5 blocks less one, bits 6-7 walks before
+// the prefix tables (the real count, 0, 1, 200).
 void SaveStageSeeds(const std::string& folder)
 {
     const Bytes text = WriteArchive({Record("t.txt", Lines(400))}, Options());
-    Save(folder, "text-four-blocks.bin", StageSeed(0x33, {192, 192, 192, 192}, text, 600));
+    Save(folder, "text-four-blocks.bin", StageSeed(0x73, {192, 192, 192, 192}, text, 600));
     Save(folder, "runs-byte-fills.bin",
         StageSeed(0x14, {192, 150}, WriteArchive({Record("r", Runs())}, Options()), 3000));
     Bytes random(HeaderSize + 12, 0);
     const Bytes tokens = RandomBytes(2000, 3);
     random.insert(random.end(), tokens.begin(), tokens.end());
-    Save(folder, "random-halving.bin", StageSeed(0x25, {192, 192, 192}, random, 800));
+    Save(folder, "random-halving.bin", StageSeed(0xA5, {192, 192, 192}, random, 800));
     Save(folder, "zeros.bin", StageSeed(0x0E, {192}, Bytes(HeaderSize + 40, 0), 28));
 }
 

@@ -10,7 +10,9 @@
 //
 // Input: one byte of options (bits 0-1: bytes per fill of the bit source,
 // 1, 9, 64 or 4096; bits 2-3: weight limit, the real 16383 or a low one that
-// reaches the halving; bits 4-5: blocks less one), two bytes per block (its
+// reaches the halving; bits 4-5: blocks less one; bits 6-7: decodes that
+// walk from the root before the trees build their prefix tables, the real
+// count or 0, 1 or 200), two bytes per block (its
 // length, 1 to 192), then the bits, least significant first; past their end
 // the source reads zeros.
 #include <algorithm>
@@ -249,11 +251,12 @@ struct Stages {
             threshold = twx::RunThreshold(twx::FirstStageGroup);
     }
 
-    void Restart(std::uint32_t weightLimit)
+    void Restart(std::uint32_t weightLimit, std::uint32_t walks)
     {
         Input.Rewind();
         Input.UsedLength = 0;  // the first bit asks for a fill
         for (THuffmanTree& tree : Trees) {
+            tree.WalksAfterReset = walks;
             tree.Reset();
             tree.WeightLimit = weightLimit;
         }
@@ -292,6 +295,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Stages& stages = *new Stages;
     static constexpr std::size_t Chunks[4] = {1, 9, 64, Stages::InputCapacity};
     static constexpr std::uint32_t Limits[4] = {16383, 200, 1000, 4000};
+    static constexpr std::uint32_t Walks[4] = {THuffmanTree::YoungTreeWalks, 0, 1, 200};
     if (size < 1)
         return 0;
     const std::uint8_t options = data[0];
@@ -306,7 +310,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t limit = Limits[(options >> 2) & 3u];
 
     TheFeed = Feed{bits, bitBytes, Chunks[options & 3u]};
-    stages.Restart(limit);
+    stages.Restart(limit, Walks[options >> 6]);
     PlainModel plain(bits, bitBytes, limit);
     for (std::size_t b = 0; b < blocks; ++b) {
         const BlockResult fast = stages.DecodeBlock(lengths[b]);

@@ -218,6 +218,7 @@ void THuffmanTree::Reset()
         }
     }
     PrefixStale = true;
+    Walks = WalksAfterReset;
     Status = 0;
 }
 

@@ -36,6 +36,11 @@ public:
     std::uint32_t* Right = nullptr;  // Right's n entries (one allocation)
     std::uint8_t Status = 0;        // 0, 206, 208, 209
     std::uint32_t WeightLimit = 0;
+    // Decodes after Reset that walk from the root, bit by bit, before the
+    // prefix table is built: a young tree exchanges near the root at almost
+    // every symbol, and each such exchange would rewrite most of the table.
+    static constexpr std::uint32_t YoungTreeWalks = 4096;
+    std::uint32_t WalksAfterReset = YoungTreeWalks;
     TRescaleProc OnRescale = nullptr;
     TReadBitFunc OnReadBit = nullptr;
 
@@ -59,7 +64,7 @@ public:
     std::uint32_t DecodeSymbolFrom(BitSource& bits)
     {
         if (PrefixStale) [[unlikely]]
-            RefreshPrefix();
+            return DecodeWhileStale(bits);
         std::uint64_t window = 0;
         const unsigned available = bits.PeekBits(window);
         if (available) {
@@ -74,16 +79,32 @@ public:
                 return entry.Node - SymbolCount;
             }
         }
-        return DecodeLongerSymbolFrom(bits, window, available);
+        return DecodeLongerSymbolFrom<true>(bits, window, available);
     }
 
     // Adapts the tree to the decoded (or, for an encoder, sent) leaf k.
     void UpdateTree(std::uint32_t k);
 
 private:
-    // DecodeSymbolFrom for a code longer than the prefix, or without a
-    // window (available 0), with the window DecodeSymbolFrom peeked.
+    // DecodeSymbolFrom while the prefix table is stale: a walk from the root
+    // while Walks last, then the table built anew.
     template <typename BitSource>
+    [[gnu::noinline]] std::uint32_t DecodeWhileStale(BitSource& bits)
+    {
+        if (Walks == 0) {
+            RefreshPrefix();
+            return DecodeSymbolFrom(bits);
+        }
+        --Walks;
+        std::uint64_t window = 0;
+        const unsigned available = bits.PeekBits(window);
+        return DecodeLongerSymbolFrom<false>(bits, window, available);
+    }
+
+    // DecodeSymbolFrom for a code longer than the prefix (FromPrefix), or
+    // from the root, or without a window (available 0), with the window
+    // DecodeSymbolFrom peeked.
+    template <bool FromPrefix, typename BitSource>
     [[gnu::noinline]] std::uint32_t DecodeLongerSymbolFrom(BitSource& bits, std::uint64_t window, unsigned available)
     {
         const std::uint32_t n = SymbolCount;
@@ -93,13 +114,15 @@ private:
         std::uint32_t k = 1;
         std::uint32_t depth = 0;
         if (available) {
-            const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
-            const TPrefixEntry entry = Prefix[first];
-            // The nodes after 0..7 of these bits.
-            std::memcpy(path, PrefixPath + first * PrefixBits, PrefixBits * sizeof *path);
-            k = entry.Node;
-            depth = entry.Bits;
-            window >>= depth;
+            if constexpr (FromPrefix) {
+                const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
+                const TPrefixEntry entry = Prefix[first];
+                // The nodes after 0..7 of these bits.
+                std::memcpy(path, PrefixPath + first * PrefixBits, PrefixBits * sizeof *path);
+                k = entry.Node;
+                depth = entry.Bits;
+                window >>= depth;
+            }
             while (k < n && depth < available) {
                 path[depth++] = k;
                 k = children[k + (n & (0u - static_cast<std::uint32_t>(window & 1u)))];
@@ -136,6 +159,7 @@ private:
     // The whole table, after Reset or an encoder's updates left it stale.
     [[gnu::noinline]] void RefreshPrefix();
     bool PrefixStale = true;
+    std::uint32_t Walks = 0;  // left of WalksAfterReset
     // The entries, and the paths from level d down, of the rows whose first
     // d bits are prefix, which lead to x.
     void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix);
