@@ -435,8 +435,10 @@ TEST(AdaptiveHuffmanFromBlock, PrefixTableAndBitWindowFollowTheReference)
         sizes.push_back(n);
     for (std::uint32_t n : {100u, 255u, 256u, 257u, 70000u})
         sizes.push_back(n);
+    // The prefix table from the first code, and after the young tree's walks.
     for (std::uint32_t n : sizes) {
-        for (std::uint32_t capacity : {13u, 4096u}) {
+        for (const auto& [capacity, walks] : {std::pair{13u, 0u}, std::pair{4096u, 0u},
+                                             std::pair{13u, THuffmanTree::YoungTreeWalks}}) {
             const int symbols = n > 1000 ? 5000 : 60000;
             std::mt19937 rng(n * 31 + capacity);
             ReferenceTree reference(n);
@@ -474,6 +476,8 @@ TEST(AdaptiveHuffmanFromBlock, PrefixTableAndBitWindowFollowTheReference)
             block->SetUsedLength(delivered);
 
             THuffmanTree* fast = THuffmanTree::Create(n);
+            fast->WalksAfterReset = walks;
+            fast->Reset();
             THuffmanTree* plain = NewTree(n);
             g_bits.assign(code.begin(), code.end());
             for (int i = 0; i < symbols; ++i) {
