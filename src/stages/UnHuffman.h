@@ -36,7 +36,7 @@ public:
     std::uint32_t* Right = nullptr;  // Right's n entries (one allocation)
     std::uint8_t Status = 0;        // 0, 206, 208, 209
     std::uint32_t WeightLimit = 0;
-    // Decodes after Reset that walk from the root, bit by bit, before the
+    // Decodes after Reset that walk from the root, a level per bit, before the
     // prefix table is built: a young tree exchanges near the root at almost
     // every symbol, and each such exchange would rewrite most of the table.
     static constexpr std::uint32_t YoungTreeWalks = 4096;
