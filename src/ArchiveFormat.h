@@ -39,6 +39,7 @@ inline constexpr std::uint32_t RunTreeEscape = 15;
 // Second run-length code (inside L < BlockSize blocks): after SecondStageGroup
 // equal literals in a row a 16-bit little-endian count of further copies.
 inline constexpr std::uint32_t SecondStageGroup = 49;
+inline constexpr std::uint32_t SecondStageCountBytes = 2;
 inline constexpr std::uint32_t SecondStageMaxExtra = 65535;
 
 // A run-length stage's threshold: equal symbols before the run, less one.

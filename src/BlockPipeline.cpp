@@ -25,12 +25,12 @@ std::uint8_t MiddleByteAt(const std::uint8_t* middle, std::uint32_t blockSize, s
 
 std::uint32_t MiddleCountAt(const std::uint8_t* middle, std::uint32_t blockSize, std::uint32_t& cursor, bool& overrun)
 {
-    if (blockSize - cursor < 2) {
+    if (blockSize - cursor < twx::SecondStageCountBytes) {
         overrun = true;
         return 0;
     }
     const std::uint8_t* bytes = middle + cursor;
-    cursor += 2;
+    cursor += twx::SecondStageCountBytes;
     return bytes[0] + 256u * bytes[1];
 }
 
@@ -146,6 +146,8 @@ TFinish TArchiveReader::FinishBlock(const TFirstPhase& phase, const TFinishStage
     const bool expand = block.Length < output.UsedLength;
     std::uint8_t* const target = expand ? middle : output.Data;
     transform.Output = target;
+    // Where the transform's output ends: zeros from there to BlockSize.
+    std::uint32_t zeroFrom = 0;
     if (block.PrimaryIndex < length) {
         // The buffer that is free until the second stage.
         transform.Scratch = expand ? output.Data : middle;
@@ -153,6 +155,7 @@ TFinish TArchiveReader::FinishBlock(const TFirstPhase& phase, const TFinishStage
         Times.Stop(TStageTimes::LinkBuild);
         transform.Walk(block.PrimaryIndex);
         std::memset(target + length, 0, BlockSize - length);
+        zeroFrom = length;
         Times.Stop(TStageTimes::Walk);
         Times.Count(TStageTimes::LinkBuild, length);
         Times.Count(TStageTimes::Walk, length);
@@ -174,8 +177,12 @@ TFinish TArchiveReader::FinishBlock(const TFirstPhase& phase, const TFinishStage
             [middle, blockSize, &in, &overrun] { return MiddleByteAt(middle, blockSize, in, overrun); },
             [middle, blockSize, &in, &overrun] { return MiddleCountAt(middle, blockSize, in, overrun); },
             [data, &out](std::uint8_t value, std::uint32_t copies) { PutRunAt(data, out, value, copies); },
-            [middle, blockSize, data, &in, &out, lowest](std::uint8_t& cur, std::uint32_t& equalRun,
-                                                         std::uint32_t left) {
+            [middle, blockSize, data, &in, &out, &overrun, &secondStage, lowest, zeroFrom](
+                std::uint8_t& cur, std::uint32_t& equalRun, std::uint32_t left) {
+                // A short block's tail expands from the zeros after it.
+                if (in > zeroFrom)
+                    return secondStage.TakeZeroTail(blockSize, in, data, out, equalRun, left,
+                                                    twx::SecondStageCountBytes, overrun);
                 return TRLE::TakeLiteralWords(middle, blockSize, in, data, out, cur, equalRun, left, lowest);
             });
         finish.Damaged = overrun || secondStage.Status == TRLE::StatusRunCut;

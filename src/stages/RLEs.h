@@ -115,6 +115,37 @@ public:
         return taken;
     }
 
+    // The bulk literals of the same source where every byte from in on is
+    // zero, and past its end symbols and run lengths read as zero (noting
+    // overrun): the rule then puts zeros, countBytes bytes of run length
+    // after each group of Threshold[0] + 1. Puts all but the last of the
+    // left symbols at dst[out] on, with cur the byte src[in - 1], here 0;
+    // in, out, equalRun and overrun end as the rule leaves them.
+    std::uint32_t TakeZeroTail(std::uint32_t srcSize, std::uint32_t& in, std::uint8_t* dst, std::uint32_t& out,
+                               std::uint32_t& equalRun, std::uint32_t left, std::uint32_t countBytes,
+                               bool& overrun) const
+    {
+        const std::uint32_t group = Threshold[0] + 1u;
+        if (left < 2 || equalRun >= group)
+            return 0;
+        const std::uint32_t taken = left - 1;
+        // Each symbol pulls the next; each that completes a group pulls a
+        // run length first. A failed pull moves nothing, and a symbol follows
+        // every run length, so a source too short is read to its end.
+        const std::uint64_t groups = (std::uint64_t{equalRun} + taken) / group;
+        const std::uint64_t demand = taken + groups * countBytes;
+        if (demand > srcSize - in) {
+            overrun = true;
+            in = srcSize;
+        } else {
+            in += static_cast<std::uint32_t>(demand);
+        }
+        std::memset(dst + out, 0, taken);
+        out += taken;
+        equalRun = static_cast<std::uint32_t>((std::uint64_t{equalRun} + taken) % group);
+        return taken;
+    }
+
 private:
     TRLE();
 };

@@ -394,7 +394,10 @@ struct ByteSourceRun {
     std::uint8_t status = 0;
 };
 
-ByteSourceRun DecodeBytes(TRLE& rle, const std::vector<std::uint8_t>& src, std::uint32_t count, bool bulk)
+// bulk: literal words, and from zeroFrom on (where src holds only zeros) the
+// zero tail.
+ByteSourceRun DecodeBytes(TRLE& rle, const std::vector<std::uint8_t>& src, std::uint32_t count, bool bulk,
+                          std::uint32_t zeroFrom)
 {
     ByteSourceRun run;
     std::vector<std::uint8_t> dst(count + 8);
@@ -422,6 +425,8 @@ ByteSourceRun DecodeBytes(TRLE& rle, const std::vector<std::uint8_t>& src, std::
     const std::uint32_t lowest = rle.LowestThreshold();
     if (bulk)
         rle.DecodeWith(count, symbol, runLength, put, [&](std::uint8_t& cur, std::uint32_t& equalRun, std::uint32_t left) {
+            if (run.in > zeroFrom)
+                return rle.TakeZeroTail(size, run.in, dst.data(), out, equalRun, left, 2, run.overrun);
             return TRLE::TakeLiteralWords(src.data(), size, run.in, dst.data(), out, cur, equalRun, left, lowest);
         });
     else
@@ -433,10 +438,11 @@ ByteSourceRun DecodeBytes(TRLE& rle, const std::vector<std::uint8_t>& src, std::
 
 } // namespace
 
-// Literal words copied in bulk give what the rule gives one symbol at a time:
-// the same bytes, source cursor, overrun and status, for thresholds around
-// the word size, one symbol value with a lower threshold than the rest,
-// sources with runs of every length, and sources shorter than the count.
+// Literal words copied in bulk, and a zero tail put at once, give what the
+// rule gives one symbol at a time: the same bytes, source cursor, overrun and
+// status, for thresholds around the word size, one symbol value with a lower
+// threshold than the rest, sources with runs of every length, with and
+// without a tail of zeros, and sources shorter than the count.
 TEST(RunLengthBulkLiterals, MatchTheRuleSymbolBySymbol)
 {
     std::mt19937 rng(1913);
@@ -454,9 +460,12 @@ TEST(RunLengthBulkLiterals, MatchTheRuleSymbolBySymbol)
                 src.insert(src.end(), rng() % 8 == 0 ? rng() % 70 : 1, value);
             }
             src.resize(size);
-            const std::uint32_t count = 1 + rng() % 4000;
-            const ByteSourceRun plain = DecodeBytes(*rle, src, count, false);
-            const ByteSourceRun bulk = DecodeBytes(*rle, src, count, true);
+            auto zeroFrom = static_cast<std::uint32_t>(src.size());
+            if (round % 3 != 0)
+                src.resize(size + rng() % 3000, 0);
+            const std::uint32_t count = 1 + rng() % 5000;
+            const ByteSourceRun plain = DecodeBytes(*rle, src, count, false, zeroFrom);
+            const ByteSourceRun bulk = DecodeBytes(*rle, src, count, true, zeroFrom);
             ASSERT_EQ(bulk.out, plain.out) << "threshold " << threshold << " round " << round;
             ASSERT_EQ(bulk.in, plain.in) << "threshold " << threshold << " round " << round;
             ASSERT_EQ(bulk.overrun, plain.overrun) << "threshold " << threshold << " round " << round;
