@@ -251,12 +251,19 @@ TEST_P(ReaderPerArchive, ASecondArchiveAfterAStoppedOneReadsAsInARunOfItsOwn)
 
     // One reader kept from run to run keeps its stages, slots and threads:
     // the stopped run leaves blocks in flight behind, which the next must not
-    // see; another thread count ends the kept threads and starts others.
+    // see; another block size rebuilds the stages under the kept threads;
+    // another thread count ends the kept threads and starts others.
+    WriterOptions twoUnits;
+    twoUnits.blockSizeCode = 2;
+    const Bytes larger = WriteArchive({LongRecord()}, twoUnits);
+    const RunOutcome largerAlone = ListInMemory(larger, {}, processors);
+    ASSERT_EQ(largerAlone.exitCode, 0);
     TArchiveReader kept;
     unsigned run = 0;
     for (const auto& [archive, alone] : {std::pair{first, firstAlone}, std::pair{second, secondAlone},
-                                         std::pair{first, firstAlone}, std::pair{second, secondAlone},
-                                         std::pair{first, firstAlone}, std::pair{second, secondAlone}}) {
+                                         std::pair{larger, largerAlone}, std::pair{first, firstAlone},
+                                         std::pair{second, secondAlone}, std::pair{larger, largerAlone},
+                                         std::pair{first, firstAlone}}) {
         platform::memory::Reset();
         Current().archives["a.twx"] = archive;
         Current().processors = run++ < 4 ? processors : 6 - processors;
