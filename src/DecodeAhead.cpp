@@ -207,11 +207,12 @@ void TArchiveReader::BuildSlots(unsigned slots)
 
 void TArchiveReader::StartDecodingAhead(unsigned threads)
 {
-    // A slot per thread and one more, so that the entropy worker can go on
-    // decoding while every other thread finishes a block. Slots built for an
-    // archive before, of the same block size and for as many threads, are
-    // kept.
-    const unsigned slots = threads + 1;
+    // A slot per thread and two more: the entropy worker goes on decoding
+    // while every other thread finishes a block, and the command's thread
+    // finds a block to finish while it waits for its next. Slots built for
+    // an archive before, of the same block size and for as many threads,
+    // are kept.
+    const unsigned slots = threads + 2;
     if (Ahead.SlotsBuiltFor != threads) {
         Ahead.Slots.clear();
         AheadBlock.reset();
@@ -271,12 +272,24 @@ void TArchiveReader::FinishBlockDecodedAhead()
     const std::uint64_t number = Ahead.NextToTake;
     {
         std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
-        Ahead.HandOverChanged.wait(lock, [&] {
-            return slot.Number == number &&
-                (slot.Now == TBlockSlot::State::Decoded || slot.Now == TBlockSlot::State::Finished);
-        });
-        if (slot.Now == TBlockSlot::State::Decoded)
-            FinishSlot(slot, lock, Ahead.Finishers[0]);
+        // While another thread finishes this block, a later one no one has
+        // claimed is finished here rather than waited beside.
+        for (;;) {
+            TBlockSlot* unclaimed = nullptr;
+            Ahead.HandOverChanged.wait(lock, [&] {
+                if (slot.Number == number &&
+                    (slot.Now == TBlockSlot::State::Decoded || slot.Now == TBlockSlot::State::Finished))
+                    return true;
+                unclaimed = Ahead.OldestUnclaimed();
+                return unclaimed != nullptr;
+            });
+            if (slot.Number == number && slot.Now == TBlockSlot::State::Decoded)
+                FinishSlot(slot, lock, Ahead.Finishers[0]);
+            if (slot.Number == number && slot.Now == TBlockSlot::State::Finished)
+                break;
+            if (unclaimed)
+                FinishSlot(*unclaimed, lock, Ahead.Finishers[0]);
+        }
     }
     Ahead.TakenInputUsedLength = slot.Phase.InputUsedLength;
     Ahead.TakenInputCursor = slot.Phase.InputCursor;

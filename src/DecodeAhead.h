@@ -6,8 +6,9 @@
 // format), each into the next slot in turn. A block's second phase (links,
 // walk, second run-length stage, CRC) runs on whichever thread claims it
 // first: a finisher thread, the entropy worker when the slot it would fill
-// next is still in use, or the command's thread when it reaches a block no
-// one has claimed. The command takes each block's output by swapping buffers
+// next is still in use, or the command's thread, which finishes its next
+// block when no one has claimed it, and a later one while it waits for its
+// next. The command takes each block's output by swapping buffers
 // with its slot, which frees the slot.
 //
 // Who owns what: the entropy worker owns InputBlock, the three trees,
@@ -104,7 +105,7 @@ struct TFinisherStages {
 
 struct TDecodeAhead {
     // Threads of one reader at most; each has a block in flight, and there
-    // is one more (a block in flight costs two block sizes, and each thread
+    // are two more (a block in flight costs two block sizes, and each thread
     // that finishes blocks four more for its links).
     static constexpr unsigned MaxThreads = 8;
 

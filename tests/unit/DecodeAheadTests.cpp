@@ -141,11 +141,11 @@ TEST_P(DecodingThreads, FollowTheProcessorsUnlessTheVariableSaysOtherwise)
 
 INSTANTIATE_TEST_SUITE_P(
     ProcessorsAndVariable, DecodingThreads,
-    testing::Values(ThreadChoice{1, nullptr, 1}, ThreadChoice{2, nullptr, 3}, ThreadChoice{3, nullptr, 4},
-                    ThreadChoice{64, nullptr, TDecodeAhead::MaxThreads + 1}, ThreadChoice{2, "1", 1},
-                    ThreadChoice{1, "4", 5}, ThreadChoice{2, "99", TDecodeAhead::MaxThreads + 1},
-                    ThreadChoice{2, "0", 3}, ThreadChoice{2, "-1", 3}, ThreadChoice{2, "2x", 3},
-                    ThreadChoice{2, "", 3}));
+    testing::Values(ThreadChoice{1, nullptr, 1}, ThreadChoice{2, nullptr, 4}, ThreadChoice{3, nullptr, 5},
+                    ThreadChoice{64, nullptr, TDecodeAhead::MaxThreads + 2}, ThreadChoice{2, "1", 1},
+                    ThreadChoice{1, "4", 6}, ThreadChoice{2, "99", TDecodeAhead::MaxThreads + 2},
+                    ThreadChoice{2, "0", 4}, ThreadChoice{2, "-1", 4}, ThreadChoice{2, "2x", 4},
+                    ThreadChoice{2, "", 4}));
 
 TEST(DecodeAhead, ReadErrorFoundAheadStopsOnlyWhenTheCommandReachesItsBlock)
 {
