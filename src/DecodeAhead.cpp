@@ -49,10 +49,12 @@ void TArchiveReader::FillInputBlockAhead(std::uint8_t* buffer, std::uint32_t cap
         // The same reads as ReadArchive's, so that the chunks are the same.
         const std::int32_t first = platform::Read(reader.ArchiveHandle, buffer, capacity);
         const std::int64_t read = first < 1 ? -1 : reader.ReadOn(buffer, static_cast<std::uint32_t>(first), capacity);
-        if (read < 0)
+        if (read < 0) {
             reader.Ahead.Flags.ReadFailed = true;
-        else
+            reader.Ahead.Flags.Abandon.store(true, std::memory_order_relaxed);
+        } else {
             count = static_cast<std::uint32_t>(read);
+        }
     }
     reader.InputBlock->Rewind();
 }
@@ -237,6 +239,7 @@ void TArchiveReader::StartDecodingAhead(unsigned threads)
         EndThreads();
     Ahead.Flags.StopWanted = false;
     Ahead.Flags.ReadFailed = false;
+    Ahead.Flags.Abandon = false;
     Ahead.NextToDecode = 0;
     Ahead.DecodingEnded = false;
     Ahead.NextToTake = 0;
@@ -312,6 +315,7 @@ void TArchiveReader::StopDecodingAhead()
     {
         std::unique_lock<std::mutex> lock(Ahead.HandOverLock);
         Ahead.Flags.StopWanted = true;
+        Ahead.Flags.Abandon.store(true, std::memory_order_relaxed);
         Ahead.HandOverChanged.notify_all();
         Ahead.HandOverChanged.wait(lock, [this] { return Ahead.RoundsEnded == Ahead.Threads.size(); });
     }

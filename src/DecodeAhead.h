@@ -111,10 +111,12 @@ struct TDecodeAhead {
 
     // What the entropy worker reads per symbol, on a cache line of its own
     // so that the command's per-byte state never shares one: a read that
-    // failed, and the command's wish that it stop.
+    // failed, the command's wish that it stop, and whether either is so, a
+    // single load per symbol.
     struct alignas(64) TFlags {
         bool ReadFailed = false;
         std::atomic<bool> StopWanted = false;  // set under HandOverLock
+        std::atomic<bool> Abandon = false;
     };
 
     bool Running = false;  // threads decode ahead
@@ -148,7 +150,7 @@ struct TDecodeAhead {
 
     // Once a read has failed, or the command wants no more blocks, the rest
     // of the block is not worth decoding: it is never used.
-    bool AbandonBlock() const { return Flags.ReadFailed || Flags.StopWanted.load(std::memory_order_relaxed); }
+    bool AbandonBlock() const { return Flags.Abandon.load(std::memory_order_relaxed); }
 
     TBlockSlot& SlotOf(std::uint64_t block) { return Slots[block % Slots.size()]; }
     // The oldest decoded block no thread has claimed, or nullptr (under
