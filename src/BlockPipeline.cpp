@@ -12,6 +12,10 @@
 
 namespace {
 
+// How much of a block the entropy worker decodes between two looks whether
+// the block is still wanted: well under a millisecond's work.
+constexpr std::uint32_t AbandonCheckBytes = 4096;
+
 // The byte rules of the second stage's source, over a cursor and an
 // overrun flag of the caller's: reads stay within the block size.
 std::uint8_t MiddleByteAt(const std::uint8_t* middle, std::uint32_t blockSize, std::uint32_t& cursor, bool& overrun)
@@ -92,19 +96,34 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
         TBlock& input = *InputBlock;
         THuffmanTree& symbols = *SymbolTree;
         Tmsmtf& moveToFront = *MoveToFront;
+        const auto symbol = [this, &input, &symbols, &moveToFront] {
+            Times.Count(TStageTimes::Entropy, 1);
+            return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, input)));
+        };
+        const auto runLength = [this] { return GetCodedRunLength(); };
         // Runs stop at the stage's count, so the writes stay within Length bytes.
-        FirstRLE->DecodeWith(
-            block.Length,
-            [this, &input, &symbols, &moveToFront] {
-                if (OnWorker && Ahead.AbandonBlock())
-                    return std::uint8_t{0};
-                Times.Count(TStageTimes::Entropy, 1);
-                return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, input)));
-            },
-            // An abandoned block ends at its next run, a run longer than
-            // any block, rather than byte by byte.
-            [this] { return OnWorker && Ahead.AbandonBlock() ? ~std::uint32_t{0} : GetCodedRunLength(); },
-            [middle, &cursor](std::uint8_t value, std::uint32_t copies) { PutRunAt(middle, cursor, value, copies); });
+        const auto put = [middle, &cursor](std::uint8_t value, std::uint32_t copies) {
+            PutRunAt(middle, cursor, value, copies);
+        };
+        TRLE& firstStage = *FirstRLE;
+        TRLE::TProgress progress;
+        if constexpr (!OnWorker) {
+            firstStage.DecodeWith(block.Length, symbol, runLength, put);
+        } else if (firstStage.Begin(progress, block.Length, symbol)) {
+            // Decoding ahead, the worker looks between steps whether the
+            // block is still wanted: once a read has failed, or the command
+            // wants no more blocks, it is never used, and is left.
+            while (progress.Written < block.Length) {
+                if (Ahead.AbandonBlock()) {
+                    phase.Stop = FirstPhaseStop::DamagedBlock;
+                    break;
+                }
+                const std::uint32_t left = block.Length - progress.Written;
+                firstStage.DecodeUpTo(progress, block.Length,
+                                      progress.Written + (left < AbandonCheckBytes ? left : AbandonCheckBytes),
+                                      symbol, runLength, put);
+            }
+        }
         MoveToFront->RefreshPositionOf();
         if (FirstRLE->Status == TRLE::StatusRunCut)
             phase.Stop = FirstPhaseStop::DamagedBlock;

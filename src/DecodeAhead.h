@@ -109,10 +109,10 @@ struct TDecodeAhead {
     // that finishes blocks four more for its links).
     static constexpr unsigned MaxThreads = 8;
 
-    // What the entropy worker reads per symbol, on a cache line of its own
-    // so that the command's per-byte state never shares one: a read that
-    // failed, the command's wish that it stop, and whether either is so, a
-    // single load per symbol.
+    // What the entropy worker reads as it decodes, on a cache line of its
+    // own so that the command's per-byte state never shares one: a read
+    // that failed, the command's wish that it stop, and whether either is
+    // so, in one load.
     struct alignas(64) TFlags {
         bool ReadFailed = false;
         std::atomic<bool> StopWanted = false;  // set under HandOverLock

@@ -48,15 +48,41 @@ public:
     void DecodeWith(std::uint32_t count, GetSymbol&& getSymbol, GetRunLength&& getRunLength, PutRun&& putRun,
                     TakeLiterals&& takeLiterals = {})
     {
+        TProgress progress;
+        if (Begin(progress, count, getSymbol))
+            DecodeUpTo(progress, count, count, getSymbol, getRunLength, putRun, takeLiterals);
+    }
+
+    // DecodeWith in steps, for an owner that looks up between them: Begin,
+    // then DecodeUpTo with rising limits up to count. Each step ends once
+    // at least limit bytes are out; the rule is the same as in one step.
+    struct TProgress {
+        std::uint32_t Written = 0;
+        std::uint32_t EqualRun = 0;
+        std::uint8_t Cur = 0;  // the next symbol, already taken
+    };
+    // False when there is nothing to decode (count 0: StatusNoCount).
+    template <typename GetSymbol>
+    bool Begin(TProgress& progress, std::uint32_t count, GetSymbol&& getSymbol)
+    {
+        progress = {};
         if (count == 0) {
             Status = StatusNoCount;
-            return;
+            return false;
         }
         Status = 0;
-        std::uint32_t written = 0;
-        std::uint32_t equalRun = 0;
-        std::uint8_t cur = getSymbol();
-        while (written < count) {
+        progress.Cur = getSymbol();
+        return true;
+    }
+
+    template <typename GetSymbol, typename GetRunLength, typename PutRun, typename TakeLiterals = NoBulkLiterals>
+    void DecodeUpTo(TProgress& progress, std::uint32_t count, std::uint32_t limit, GetSymbol&& getSymbol,
+                    GetRunLength&& getRunLength, PutRun&& putRun, TakeLiterals&& takeLiterals = {})
+    {
+        std::uint32_t written = progress.Written;
+        std::uint32_t equalRun = progress.EqualRun;
+        std::uint8_t cur = progress.Cur;
+        while (written < limit) {
             written += takeLiterals(cur, equalRun, count - written);
             const std::uint8_t sym = cur;
             std::uint32_t copies;  // extra + 1, cut to what count still allows
@@ -81,6 +107,7 @@ public:
             written += copies;
             putRun(sym, copies);
         }
+        progress = {written, equalRun, cur};
     }
 
     // The smallest threshold: fewer equal symbols in a row never end a group.

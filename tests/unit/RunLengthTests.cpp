@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -345,10 +346,11 @@ std::string PlainRunLengthDecode(const std::vector<Coded>& coded, std::uint32_t 
 
 } // namespace
 
-TEST(RunLengthDecodeWith, WholeRunsGiveTheBytesOfThePlainRule)
+TEST(RunLengthDecodeWith, WholeRunsGiveTheBytesOfThePlainRuleInOneStepOrMany)
 {
     // Random streams of few symbol values, so that groups complete often;
-    // long runs, and runs that pass the count at the end.
+    // long runs, and runs that pass the count at the end. Step 0 is one
+    // DecodeWith; other steps are DecodeUpTo limits that runs cross.
     std::mt19937 rng(4711);
     TRLE* rle = TRLE::Create(65535);
     for (unsigned threshold : {0u, 3u, 48u}) {
@@ -368,15 +370,32 @@ TEST(RunLengthDecodeWith, WholeRunsGiveTheBytesOfThePlainRule)
             bool cut = false;
             const std::string expected = PlainRunLengthDecode(coded, count, threshold, used, cut);
 
-            std::size_t pulled = 0;
-            std::string got;
-            const auto pull = [&] { return pulled < coded.size() ? coded[pulled++].value : 0u; };
-            rle->DecodeWith(
-                count, [&] { return static_cast<std::uint8_t>(pull()); }, [&] { return pull(); },
-                [&](std::uint8_t sym, std::uint32_t copies) { got.append(copies, static_cast<char>(sym)); });
-            ASSERT_EQ(got, expected) << "threshold " << threshold << " round " << round;
-            ASSERT_EQ(pulled, used) << "threshold " << threshold << " round " << round;
-            ASSERT_EQ(rle->Status, cut ? TRLE::StatusRunCut : 0) << "threshold " << threshold << " round " << round;
+            for (std::uint32_t step : {0u, 1u, 7u, 500u}) {
+                std::size_t pulled = 0;
+                std::string got;
+                const auto pull = [&] { return pulled < coded.size() ? coded[pulled++].value : 0u; };
+                const auto symbol = [&] { return static_cast<std::uint8_t>(pull()); };
+                const auto put = [&](std::uint8_t sym, std::uint32_t copies) {
+                    got.append(copies, static_cast<char>(sym));
+                };
+                TRLE::TProgress progress;
+                if (step == 0) {
+                    rle->DecodeWith(count, symbol, pull, put);
+                } else if (rle->Begin(progress, count, symbol)) {
+                    while (progress.Written < count) {
+                        const std::uint32_t limit = std::min(count, progress.Written + step);
+                        rle->DecodeUpTo(progress, count, limit, symbol, pull, put);
+                        ASSERT_GE(progress.Written, limit);
+                        ASSERT_EQ(got.size(), progress.Written);
+                    }
+                }
+                const std::string where =
+                    "threshold " + std::to_string(threshold) + " round " + std::to_string(round) + " step " +
+                    std::to_string(step);
+                ASSERT_EQ(got, expected) << where;
+                ASSERT_EQ(pulled, used) << where;
+                ASSERT_EQ(rle->Status, cut ? TRLE::StatusRunCut : 0) << where;
+            }
         }
     }
     rle->Done();
