@@ -13,8 +13,9 @@
 namespace {
 
 // How much of a block the entropy worker decodes between two looks whether
-// the block is still wanted: well under a millisecond's work.
-constexpr std::uint32_t AbandonCheckBytes = 4096;
+// the block is still wanted: a few microseconds' work, and the look costs
+// next to nothing at that distance.
+constexpr std::uint32_t AbandonCheckBytes = 64;
 
 // The byte rules of the second stage's source, over a cursor and an
 // overrun flag of the caller's: reads stay within the block size.
