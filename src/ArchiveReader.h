@@ -192,7 +192,8 @@ private:
     void DecodeFirstPhase(TFirstPhase& phase);
     TFinish FinishBlock(const TFirstPhase& phase, const TFinishStages& stages);
     void CarryOut(const TFirstPhase& phase, const TFinish& finish);
-    std::uint32_t GetCodedRunLength();
+    // The run token's length, from the bits of InputBlock's reader.
+    std::uint32_t GetCodedRunLength(TBlockReader& bits);
 
     // Decoding ahead.
     static unsigned DecodingThreads();

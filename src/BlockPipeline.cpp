@@ -49,10 +49,11 @@ void PutRunAt(std::uint8_t* data, std::uint32_t& cursor, std::uint8_t value, std
     cursor += copies;
 }
 
-// The trees read InputBlock's bits without a call per bit.
-std::uint32_t DecodeFrom(THuffmanTree& tree, TBlock& input)
+// The trees read InputBlock's bits through the first phase's reader, without
+// a call per bit.
+std::uint32_t DecodeFrom(THuffmanTree& tree, TBlockReader& bits)
 {
-    return tree.DecodeSymbolFrom(input);
+    return tree.DecodeSymbolFrom(bits);
 }
 
 }  // namespace
@@ -65,13 +66,13 @@ void TArchiveReader::FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity
     reader.InputBlock->Rewind();
 }
 
-std::uint32_t TArchiveReader::GetCodedRunLength()
+std::uint32_t TArchiveReader::GetCodedRunLength(TBlockReader& bits)
 {
-    if (InputBlock->ReadBit() == 0)
+    if (bits.ReadBit() == 0)
         return 0;
-    std::uint32_t n = (DecodeFrom(*RunTree, *InputBlock) & 15u) + 1;
+    std::uint32_t n = (DecodeFrom(*RunTree, bits) & 15u) + 1;
     if (n > twx::RunTreeEscape)
-        n += DecodeFrom(*RunExtensionTree, *InputBlock);
+        n += DecodeFrom(*RunExtensionTree, bits);
     return n;
 }
 
@@ -94,14 +95,15 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
     } else {
         std::uint8_t* const middle = phase.Middle->Data;
         std::uint32_t cursor = 0;
-        TBlock& input = *InputBlock;
+        // InputBlock's position stays in the reader, in registers, until Put.
+        TBlockReader bits(*InputBlock);
         THuffmanTree& symbols = *SymbolTree;
         Tmsmtf& moveToFront = *MoveToFront;
-        const auto symbol = [this, &input, &symbols, &moveToFront] {
+        const auto symbol = [this, &bits, &symbols, &moveToFront] {
             Times.Count(TStageTimes::Entropy, 1);
-            return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, input)));
+            return moveToFront.DecodeSymbolOnly(static_cast<std::uint8_t>(DecodeFrom(symbols, bits)));
         };
-        const auto runLength = [this] { return GetCodedRunLength(); };
+        const auto runLength = [this, &bits] { return GetCodedRunLength(bits); };
         // Runs stop at the stage's count, so the writes stay within Length bytes.
         const auto put = [middle, &cursor](std::uint8_t value, std::uint32_t copies) {
             PutRunAt(middle, cursor, value, copies);
@@ -125,6 +127,7 @@ void TArchiveReader::DecodeFirstPhase(TFirstPhase& phase)
                                       symbol, runLength, put);
             }
         }
+        bits.Put();
         MoveToFront->RefreshPositionOf();
         if (FirstRLE->Status == TRLE::StatusRunCut)
             phase.Stop = FirstPhaseStop::DamagedBlock;

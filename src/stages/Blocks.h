@@ -170,3 +170,89 @@ private:
     // nothing, no bit is available: false, Status 162, and Data is not touched.
     bool Refill();
 };
+
+// A TBlock's reading position held by a hot loop of its own: the bit reads of
+// TBlock on a copy that the compiler can keep in registers, while at least
+// eight bytes of content are left; nearer the end, and for a refill, the
+// block itself reads. Put writes the position back; the block is not to be
+// read otherwise in between.
+class TBlockReader {
+public:
+    explicit TBlockReader(TBlock& block) : Block(block) { Take(); }
+
+    unsigned PeekBits(std::uint64_t& window) const
+    {
+        if (Used < 8 || Cursor > Used - 8)
+            return 0;
+        std::memcpy(&window, Data + Cursor, sizeof window);
+        window >>= BitIndex;
+        return 64 - BitIndex;
+    }
+
+    void SkipBits(unsigned count)
+    {
+        const std::uint32_t last = Cursor * 8 + BitIndex + count - 1;
+        Cursor = last >> 3;
+        BitIndex = (last & 7u) + 1;
+        Read = true;
+    }
+
+    std::uint8_t ReadBit()
+    {
+        std::uint64_t window;
+        if (PeekBits(window)) {
+            SkipBits(1);
+            return static_cast<std::uint8_t>(window & 1u);
+        }
+        Put();
+        const std::uint8_t bit = Block.ReadBit();
+        Take();
+        return bit;
+    }
+
+    template <typename Next>
+    void ReadBitsWhile(Next&& next)
+    {
+        std::uint64_t window;
+        if (const unsigned available = PeekBits(window)) {
+            unsigned taken = 0;
+            bool more;
+            do {
+                more = next(static_cast<unsigned>(window) & 1u);
+                window >>= 1;
+                ++taken;
+            } while (more && taken < available);
+            SkipBits(taken);
+            if (!more)
+                return;
+        }
+        Put();
+        Block.ReadBitsWhile(next);
+        Take();
+    }
+
+    void Put()
+    {
+        Block.Cursor = Cursor;
+        Block.BitIndex = static_cast<std::uint8_t>(BitIndex);
+        if (Read)
+            Block.Status = 0;
+    }
+
+private:
+    void Take()
+    {
+        Data = Block.Data;
+        Used = Block.UsedLength;
+        Cursor = Block.Cursor;
+        BitIndex = Block.BitIndex;
+        Read = false;
+    }
+
+    TBlock& Block;
+    const std::uint8_t* Data;
+    std::uint32_t Used;
+    std::uint32_t Cursor;
+    unsigned BitIndex;
+    bool Read;  // since the last Take: Status 0 once it is put back
+};

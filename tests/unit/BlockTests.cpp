@@ -579,9 +579,14 @@ void ChunkFill(std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& deli
     g_streamBlock->Rewind();
 }
 
-// Reads runs of 1 to 40 bits, either through ReadBitsWhile or one ReadBit
-// at a time, and logs every bit and the state after each run.
-ReadTrace RunBitRuns(bool fast, unsigned seed)
+// How RunBitRuns reads: one ReadBit at a time, through ReadBitsWhile, or
+// through a TBlockReader (ReadBitsWhile for runs of odd length, ReadBit
+// calls otherwise) that puts its position back after each run.
+enum class BitRuns { ReadBit, ReadBitsWhile, Reader };
+
+// Reads runs of 1 to 40 bits as way says, and logs every bit and the state
+// after each run.
+ReadTrace RunBitRuns(BitRuns way, unsigned seed)
 {
     g_chunkRng.seed(seed);
     g_chunksLeft = 30;
@@ -595,15 +600,24 @@ ReadTrace RunBitRuns(bool fast, unsigned seed)
     ReadTrace trace;
     for (int step = 0; step < 600; ++step) {
         const unsigned count = 1 + runs() % 40;
-        if (fast) {
-            unsigned left = count;
-            block->ReadBitsWhile([&](unsigned bit) {
-                trace.values.push_back(bit);
-                return --left > 0;
-            });
+        unsigned left = count;
+        const auto note = [&](unsigned bit) {
+            trace.values.push_back(bit);
+            return --left > 0;
+        };
+        if (way == BitRuns::ReadBitsWhile) {
+            block->ReadBitsWhile(note);
+        } else if (way == BitRuns::Reader) {
+            TBlockReader reader(*block);
+            if (count % 2)
+                reader.ReadBitsWhile(note);
+            else
+                while (note(reader.ReadBit())) {
+                }
+            reader.Put();
         } else {
-            for (unsigned i = 0; i < count; ++i)
-                trace.values.push_back(block->ReadBit());
+            while (note(block->ReadBit())) {
+            }
         }
         trace.NoteState(*block);
     }
@@ -614,16 +628,21 @@ ReadTrace RunBitRuns(bool fast, unsigned seed)
 
 }  // namespace
 
-TEST_F(BlockBuffer, ReadBitsWhileEqualsReadBitAcrossRefillsAndAShortLastChunk)
+class FastBitRuns : public BlockBuffer, public ::testing::WithParamInterface<BitRuns> {};
+
+TEST_P(FastBitRuns, EqualReadBitAcrossRefillsAndAShortLastChunk)
 {
     for (unsigned seed = 1; seed <= 40; ++seed) {
-        const ReadTrace fast = RunBitRuns(true, seed);
-        const ReadTrace slow = RunBitRuns(false, seed);
+        const ReadTrace fast = RunBitRuns(GetParam(), seed);
         ASSERT_EQ(g_chunksLeft, 0u) << "seed " << seed << ": the reads must run past the last chunk";
+        const ReadTrace slow = RunBitRuns(BitRuns::ReadBit, seed);
         ASSERT_EQ(fast.values, slow.values) << "seed " << seed;
         ASSERT_EQ(fast.states, slow.states) << "seed " << seed;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, FastBitRuns, ::testing::Values(BitRuns::ReadBitsWhile, BitRuns::Reader),
+                         [](const auto& info) { return info.param == BitRuns::Reader ? "Reader" : "ReadBitsWhile"; });
 
 TEST_F(BlockBuffer, PeekAndSkipBitsEqualReadBitCalls)
 {
