@@ -429,11 +429,12 @@ TEST(AdaptiveHuffmanFromBlock, PrefixTableAndBitWindowFollowTheReference)
     // blocks make many codes straddle the last bytes of a fill, where bits
     // come one by one. A tree fed through the bit hook walks the plain way.
     // Every tree size up to 33, so that leaves end on every level of the
-    // prefix table and below it, and larger ones.
+    // prefix table and below it, and larger ones: up to and past the size
+    // whose start tree fills the table's levels exactly.
     std::vector<std::uint32_t> sizes;
     for (std::uint32_t n = 2; n <= 33; ++n)
         sizes.push_back(n);
-    for (std::uint32_t n : {100u, 255u, 256u, 257u, 70000u})
+    for (std::uint32_t n : {100u, 255u, 256u, 257u, 1023u, 1024u, 1025u, 70000u})
         sizes.push_back(n);
     // The prefix table from the first code, and after the young tree's walks.
     for (std::uint32_t n : sizes) {
