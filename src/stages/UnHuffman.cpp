@@ -37,7 +37,7 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     Right = Left + n;
     Path = new std::uint32_t[n < PrefixBits ? PrefixBits : n];
     Prefix = new TPrefixEntry[PrefixSize];
-    PrefixPath = new std::uint32_t[PrefixSize * PrefixBits]();
+    Position = new std::uint32_t[PrefixSize]();
     Sibling = new std::uint32_t[NodeCount + 1];
     Weight[0] = Parent[0] = Left[0] = Right[0] = Sibling[0] = 0;
     Reset();
@@ -54,8 +54,8 @@ void THuffmanTree::Release()
         delete[] Path;
         delete[] Sibling;
         delete[] Prefix;
-        delete[] PrefixPath;
-        Weight = Parent = Left = Right = Path = PrefixPath = Sibling = nullptr;
+        delete[] Position;
+        Weight = Parent = Left = Right = Path = Position = Sibling = nullptr;
         Prefix = nullptr;
         Status = 0;
     }
@@ -154,6 +154,14 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
         Rescale();
 }
 
+void THuffmanTree::ClimbFromPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place, std::uint32_t d,
+                                  std::uint32_t wm, std::uint32_t ws)
+{
+    for (std::uint32_t e = 0; e < depth; ++e)
+        Path[e] = Position[place >> (depth - e)];
+    ClimbWithExchanges(k, depth, Path, d, wm, ws);
+}
+
 void THuffmanTree::Rescale()
 {
     for (std::uint32_t i = 1; i <= NodeCount; ++i)
@@ -161,12 +169,15 @@ void THuffmanTree::Rescale()
     OnRescale();
 }
 
-unsigned THuffmanTree::PrefixOf(std::uint32_t x, unsigned d) const
+unsigned THuffmanTree::PrefixOf(std::uint32_t x, unsigned d, unsigned& place) const
 {
     unsigned prefix = 0;
+    place = 1u << d;
     for (unsigned i = d; i-- > 0;) {
         const std::uint32_t up = Parent[x];
-        prefix |= (Right[up] == x ? 1u : 0u) << i;
+        const unsigned bit = Right[up] == x ? 1u : 0u;
+        prefix |= bit << i;
+        place |= bit << (d - 1 - i);
         x = up;
     }
     return prefix;
@@ -177,29 +188,31 @@ void THuffmanTree::RefillAfterExchange(std::uint32_t g, unsigned d, std::uint32_
     // Only the two subtrees that moved lead elsewhere: m, a level up in u's
     // place under g, and u, a level down in m's place under p. The rows
     // through g down to p, and those under m's old sibling, are unchanged.
-    const unsigned prefix = PrefixOf(g, d);
+    unsigned place = 0;
+    const unsigned prefix = PrefixOf(g, d, place);
     const unsigned mBit = Right[g] == m ? 1u : 0u;
-    FillPrefix(m, d + 1, prefix | mBit << d);
+    FillPrefix(m, d + 1, prefix | mBit << d, 2 * place + mBit);
     if (d + 2 <= PrefixBits) {
         const unsigned uBit = Right[p] == u ? 1u : 0u;
-        FillPrefix(u, d + 2, prefix | (mBit ^ 1u) << d | uBit << (d + 1));
+        FillPrefix(u, d + 2, prefix | (mBit ^ 1u) << d | uBit << (d + 1), 4 * place + 2 * (mBit ^ 1u) + uBit);
     }
 }
 
-void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix)
+void THuffmanTree::FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, unsigned place)
 {
     // The rows whose first d bits are the prefix.
     const unsigned step = 1u << d;
     if (x >= SymbolCount || d == PrefixBits) {
+        const TPrefixEntry entry{x, static_cast<std::uint16_t>(d), static_cast<std::uint16_t>(place)};
         for (unsigned i = prefix; i < PrefixSize; i += step)
-            Prefix[i] = TPrefixEntry{x, d};
+            Prefix[i] = entry;
+        if (d < PrefixBits)
+            Position[place] = x;
         return;
     }
-    // x is on each of their paths at level d: stores, not a copy per row.
-    for (unsigned i = prefix; i < PrefixSize; i += step)
-        PrefixPath[i * PrefixBits + d] = x;
-    FillPrefix(Left[x], d + 1, prefix);
-    FillPrefix(Right[x], d + 1, prefix | step);
+    Position[place] = x;
+    FillPrefix(Left[x], d + 1, prefix, 2 * place);
+    FillPrefix(Right[x], d + 1, prefix | step, 2 * place + 1);
 }
 
 void THuffmanTree::Reset()
@@ -224,6 +237,6 @@ void THuffmanTree::Reset()
 
 void THuffmanTree::RefreshPrefix()
 {
-    FillPrefix(1, 0, 0);
+    FillPrefix(1, 0, 0, 1);
     PrefixStale = false;
 }

@@ -3,6 +3,7 @@
 // stream format.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -72,9 +73,9 @@ public:
             const TPrefixEntry entry = Prefix[first];
             if (entry.Node >= SymbolCount) {
                 // A leaf within the first bits, the common case, kept small so
-                // that it inlines: the row is its path as it stands.
+                // that it inlines: its place leads to its ancestors.
                 bits.SkipBits(entry.Bits);
-                UpdateAlongPath(entry.Node, entry.Bits, PrefixPath + first * PrefixBits);
+                UpdateAtPlace(entry.Node, entry.Bits, entry.Place);
                 Status = 0;
                 return entry.Node - SymbolCount;
             }
@@ -118,7 +119,8 @@ private:
                 const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
                 const TPrefixEntry entry = Prefix[first];
                 // The nodes after the first 0 to PrefixBits - 1 of these bits.
-                std::memcpy(path, PrefixPath + first * PrefixBits, PrefixBits * sizeof *path);
+                for (unsigned e = 0; e < PrefixBits; ++e)
+                    path[e] = Position[entry.Place >> (PrefixBits - e)];
                 k = entry.Node;
                 depth = entry.Bits;
                 window >>= depth;
@@ -149,13 +151,17 @@ private:
     // exchanges near the root; eleven bits are slower again.
     static constexpr unsigned PrefixBits = 10;
     static constexpr unsigned PrefixSize = 1u << PrefixBits;
+    // Place: where the node stands in the top levels, numbered as in a
+    // heap: 1 for the root, 2h and 2h + 1 for the places below h, so that
+    // the place of its ancestor e levels up is Place >> e.
     struct TPrefixEntry {
         std::uint32_t Node;
-        std::uint32_t Bits;
+        std::uint16_t Bits;
+        std::uint16_t Place;
     };
 
-    // The first d bits of the codes through x, at depth d.
-    unsigned PrefixOf(std::uint32_t x, unsigned d) const;
+    // The first d bits of the codes through x, at depth d, and x's place.
+    unsigned PrefixOf(std::uint32_t x, unsigned d, unsigned& place) const;
     // Rewrites the prefix entries and paths that the exchange of m (below p)
     // with u (below g, at depth d) changed.
     void RefillAfterExchange(std::uint32_t g, unsigned d, std::uint32_t m, std::uint32_t u, std::uint32_t p);
@@ -163,13 +169,20 @@ private:
     [[gnu::noinline]] void RefreshPrefix();
     bool PrefixStale = true;
     std::uint32_t Walks = 0;  // left of WalksAfterReset
-    // The entries, and the paths from level d down, of the rows whose first
-    // d bits are prefix, which lead to x.
-    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix);
+    // The entries of the rows whose first d bits are prefix, which lead to x
+    // at place, and the positions of x's subtree within the top levels.
+    void FillPrefix(std::uint32_t x, unsigned d, unsigned prefix, unsigned place);
 
     // UpdateTree for leaf k, whose ancestors from the root down are
-    // path[0..depth-1] (Path, or a row of PrefixPath).
+    // path[0..depth-1].
     [[gnu::always_inline]] void UpdateAlongPath(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path);
+    // UpdateAlongPath for leaf k at a place within the top levels, its
+    // ancestors read from Position.
+    [[gnu::always_inline]] void UpdateAtPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place);
+    // UpdateAtPlace from the first exchange on, m at depth d: the ancestors
+    // into Path, then ClimbWithExchanges.
+    [[gnu::noinline]] void ClimbFromPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place, std::uint32_t d,
+                                          std::uint32_t wm, std::uint32_t ws);
     // UpdateAlongPath from the first exchange on: m at depth d (path[d], or
     // k at the leaf) weighs wm, more than its uncle; its sibling weighs ws.
     [[gnu::noinline]] void ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, const std::uint32_t* path,
@@ -182,10 +195,9 @@ private:
     // root), so that a climb reads an uncle's weight with one look-up.
     std::uint32_t* Sibling = nullptr;
     TPrefixEntry* Prefix = nullptr;  // PrefixSize entries, indexed by the next PrefixBits bits
-    // PrefixSize rows of PrefixBits nodes: row b holds the nodes that the bits
-    // b lead through, from the root down; those from the entry's leaf on are
-    // not used.
-    std::uint32_t* PrefixPath = nullptr;
+    // The node at each place above depth PrefixBits (PrefixSize entries, 0
+    // unused): one store per node that moves, not one per row through it.
+    std::uint32_t* Position = nullptr;
 
 public:
     // Back to the tree Init builds, in the arrays it has; the hooks and
@@ -217,6 +229,34 @@ inline void THuffmanTree::UpdateAlongPath(std::uint32_t k, std::uint32_t depth, 
         weight[p] = wm;
         ws = wu;
         p = path[d - 2];
+    }
+    weight[1] = wm + ws;  // the root, p
+    if (weight[1] >= WeightLimit + SymbolCount) [[unlikely]]
+        Rescale();
+}
+
+inline void THuffmanTree::UpdateAtPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place)
+{
+    std::uint32_t* const weight = Weight;
+    const std::uint32_t* const sibling = Sibling;
+    const std::uint32_t* const position = Position;
+
+    // The climb of UpdateAlongPath, with p's place h in place of its depth:
+    // one level up is h >> 1, and the root's place is 1.
+    std::uint32_t wm = ++weight[k];
+    std::uint32_t h = place >> 1;
+    std::uint32_t p = position[h];
+    std::uint32_t ws = weight[sibling[k]];
+    for (; h > 1; h >>= 1) {
+        const std::uint32_t wu = weight[sibling[p]];
+        if (wm > wu) [[unlikely]] {
+            ClimbFromPlace(k, depth, place, static_cast<std::uint32_t>(std::bit_width(h)), wm, ws);
+            return;
+        }
+        wm += ws;
+        weight[p] = wm;
+        ws = wu;
+        p = position[h >> 1];
     }
     weight[1] = wm + ws;  // the root, p
     if (weight[1] >= WeightLimit + SymbolCount) [[unlikely]]
