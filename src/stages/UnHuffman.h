@@ -147,8 +147,7 @@ private:
     // What the first PrefixBits bits of a code lead to: the node after them,
     // or the leaf reached with fewer, and how many bits that takes. Ten bits:
     // of the move-to-front codes of executables, about one in twenty is longer
-    // (one in five with eight), which pays for the larger refills after
-    // exchanges near the root; eleven bits are slower again.
+    // (one in five with eight); eleven or twelve bits were no faster.
     static constexpr unsigned PrefixBits = 10;
     static constexpr unsigned PrefixSize = 1u << PrefixBits;
     // Place: where the node stands in the top levels, numbered as in a
