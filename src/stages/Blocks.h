@@ -54,23 +54,46 @@ public:
     // The bits from the reading position on, first bit in bit 0, without
     // moving it: the number of bits in window (56 to 64), or 0 when fewer
     // than eight bytes from the current one on are content.
-    unsigned PeekBits(std::uint64_t& window) const
-    {
-        if (UsedLength < 8 || Cursor > UsedLength - 8)
-            return 0;
-        std::memcpy(&window, Data + Cursor, sizeof window);
-        window >>= BitIndex;
-        return 64 - BitIndex;
-    }
+    unsigned PeekBits(std::uint64_t& window) const { return PeekBitsAt(Data, UsedLength, Cursor, BitIndex, window); }
 
     // Moves past count bits (1 up to what PeekBits offered): the state of
     // count ReadBit calls.
     void SkipBits(unsigned count)
     {
-        const std::uint32_t last = Cursor * 8 + BitIndex + count - 1;  // the last bit taken
-        Cursor = last >> 3;
-        BitIndex = static_cast<std::uint8_t>((last & 7u) + 1);
+        SkipBitsAt(Cursor, BitIndex, count);
         Status = 0;
+    }
+
+    // PeekBits and SkipBits on a reading position held elsewhere (a
+    // TBlockReader's).
+    static unsigned PeekBitsAt(const std::uint8_t* data, std::uint32_t used, std::uint32_t cursor,
+                               std::uint8_t bitIndex, std::uint64_t& window)
+    {
+        if (used < 8 || cursor > used - 8)
+            return 0;
+        std::memcpy(&window, data + cursor, sizeof window);
+        window >>= bitIndex;
+        return 64u - bitIndex;
+    }
+    static void SkipBitsAt(std::uint32_t& cursor, std::uint8_t& bitIndex, unsigned count)
+    {
+        const std::uint32_t last = cursor * 8 + bitIndex + count - 1;  // the last bit taken
+        cursor = last >> 3;
+        bitIndex = static_cast<std::uint8_t>((last & 7u) + 1);
+    }
+    // Hands the window's bits to next(bit) one at a time, at most available
+    // of them, until it returns false; returns how many it took, and more
+    // whether next wanted another.
+    template <typename Next>
+    static unsigned TakeWindowBits(std::uint64_t window, unsigned available, Next& next, bool& more)
+    {
+        unsigned taken = 0;
+        do {
+            more = next(static_cast<unsigned>(window) & 1u);
+            window >>= 1;
+            ++taken;
+        } while (more && taken < available);
+        return taken;
     }
 
     // Reads bits one at a time and hands each to next(bit) until it returns
@@ -81,14 +104,8 @@ public:
     {
         std::uint64_t window;
         if (const unsigned available = PeekBits(window)) {
-            unsigned taken = 0;
             bool more;
-            do {
-                more = next(static_cast<unsigned>(window) & 1u);
-                window >>= 1;
-                ++taken;
-            } while (more && taken < available);
-            SkipBits(taken);
+            SkipBits(TakeWindowBits(window, available, next, more));
             if (!more)
                 return;
         }
@@ -180,20 +197,11 @@ class TBlockReader {
 public:
     explicit TBlockReader(TBlock& block) : Block(block) { Take(); }
 
-    unsigned PeekBits(std::uint64_t& window) const
-    {
-        if (Used < 8 || Cursor > Used - 8)
-            return 0;
-        std::memcpy(&window, Data + Cursor, sizeof window);
-        window >>= BitIndex;
-        return 64 - BitIndex;
-    }
+    unsigned PeekBits(std::uint64_t& window) const { return TBlock::PeekBitsAt(Data, Used, Cursor, BitIndex, window); }
 
     void SkipBits(unsigned count)
     {
-        const std::uint32_t last = Cursor * 8 + BitIndex + count - 1;
-        Cursor = last >> 3;
-        BitIndex = (last & 7u) + 1;
+        TBlock::SkipBitsAt(Cursor, BitIndex, count);
         Read = true;
     }
 
@@ -215,14 +223,8 @@ public:
     {
         std::uint64_t window;
         if (const unsigned available = PeekBits(window)) {
-            unsigned taken = 0;
             bool more;
-            do {
-                more = next(static_cast<unsigned>(window) & 1u);
-                window >>= 1;
-                ++taken;
-            } while (more && taken < available);
-            SkipBits(taken);
+            SkipBits(TBlock::TakeWindowBits(window, available, next, more));
             if (!more)
                 return;
         }
@@ -234,7 +236,7 @@ public:
     void Put()
     {
         Block.Cursor = Cursor;
-        Block.BitIndex = static_cast<std::uint8_t>(BitIndex);
+        Block.BitIndex = BitIndex;
         if (Read)
             Block.Status = 0;
     }
@@ -253,6 +255,6 @@ private:
     const std::uint8_t* Data;
     std::uint32_t Used;
     std::uint32_t Cursor;
-    unsigned BitIndex;
+    std::uint8_t BitIndex;
     bool Read;  // since the last Take: Status 0 once it is put back
 };
