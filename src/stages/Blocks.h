@@ -81,19 +81,25 @@ public:
         cursor = last >> 3;
         bitIndex = static_cast<std::uint8_t>((last & 7u) + 1);
     }
-    // Hands the window's bits to next(bit) one at a time, at most available
-    // of them, until it returns false; returns how many it took, and more
-    // whether next wanted another.
-    template <typename Next>
-    static unsigned TakeWindowBits(std::uint64_t window, unsigned available, Next& next, bool& more)
+    // The window part of ReadBitsWhile, for a source with PeekBits and
+    // SkipBits (a TBlock or a TBlockReader): true once next has had every bit
+    // it wanted, false when there is no window or next wants more than it.
+    template <typename Source, typename Next>
+    static bool ReadWindowBitsWhile(Source& source, Next& next)
     {
+        std::uint64_t window;
+        const unsigned available = source.PeekBits(window);
+        if (available == 0)
+            return false;
         unsigned taken = 0;
+        bool more;
         do {
             more = next(static_cast<unsigned>(window) & 1u);
             window >>= 1;
             ++taken;
         } while (more && taken < available);
-        return taken;
+        source.SkipBits(taken);
+        return !more;
     }
 
     // Reads bits one at a time and hands each to next(bit) until it returns
@@ -102,14 +108,8 @@ public:
     template <typename Next>
     void ReadBitsWhile(Next&& next)
     {
-        std::uint64_t window;
-        if (const unsigned available = PeekBits(window)) {
-            bool more;
-            SkipBits(TakeWindowBits(window, available, next, more));
-            if (!more)
-                return;
-        }
-        ReadBitsOneByOne(next);
+        if (!ReadWindowBitsWhile(*this, next))
+            ReadBitsOneByOne(next);
     }
 
     std::uint8_t ReadByte()
@@ -221,13 +221,8 @@ public:
     template <typename Next>
     void ReadBitsWhile(Next&& next)
     {
-        std::uint64_t window;
-        if (const unsigned available = PeekBits(window)) {
-            bool more;
-            SkipBits(TBlock::TakeWindowBits(window, available, next, more));
-            if (!more)
-                return;
-        }
+        if (TBlock::ReadWindowBitsWhile(*this, next))
+            return;
         Put();
         Block.ReadBitsWhile(next);
         Take();
