@@ -161,7 +161,7 @@ private:
 
     // The first d bits of the codes through x, at depth d, and x's place.
     unsigned PrefixOf(std::uint32_t x, unsigned d, unsigned& place) const;
-    // Rewrites the prefix entries and paths that the exchange of m (below p)
+    // Rewrites the prefix entries and positions that the exchange of m (below p)
     // with u (below g, at depth d) changed.
     void RefillAfterExchange(std::uint32_t g, unsigned d, std::uint32_t m, std::uint32_t u, std::uint32_t p);
     // The whole table, after Reset or an encoder's updates left it stale.
