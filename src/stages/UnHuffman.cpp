@@ -157,8 +157,7 @@ void THuffmanTree::ClimbWithExchanges(std::uint32_t k, std::uint32_t depth, cons
 void THuffmanTree::ClimbFromPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place, std::uint32_t d,
                                   std::uint32_t wm, std::uint32_t ws)
 {
-    for (std::uint32_t e = 0; e < depth; ++e)
-        Path[e] = Position[place >> (depth - e)];
+    PathToPlace(place, depth);
     ClimbWithExchanges(k, depth, Path, d, wm, ws);
 }
 

@@ -5,7 +5,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 using TReadBitFunc = bool (*)();
 using TRescaleProc = void (*)();
@@ -119,8 +118,7 @@ private:
                 const unsigned first = static_cast<unsigned>(window) & (PrefixSize - 1);
                 const TPrefixEntry entry = Prefix[first];
                 // The nodes after the first 0 to PrefixBits - 1 of these bits.
-                for (unsigned e = 0; e < PrefixBits; ++e)
-                    path[e] = Position[entry.Place >> (PrefixBits - e)];
+                PathToPlace(entry.Place, PrefixBits);
                 k = entry.Node;
                 depth = entry.Bits;
                 window >>= depth;
@@ -178,6 +176,12 @@ private:
     // UpdateAlongPath for leaf k at a place within the top levels, its
     // ancestors read from Position.
     [[gnu::always_inline]] void UpdateAtPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place);
+    // The ancestors of the node at place, depth levels down, into Path.
+    void PathToPlace(std::uint32_t place, std::uint32_t depth)
+    {
+        for (std::uint32_t e = 0; e < depth; ++e)
+            Path[e] = Position[place >> (depth - e)];
+    }
     // UpdateAtPlace from the first exchange on, m at depth d: the ancestors
     // into Path, then ClimbWithExchanges.
     [[gnu::noinline]] void ClimbFromPlace(std::uint32_t k, std::uint32_t depth, std::uint32_t place, std::uint32_t d,
