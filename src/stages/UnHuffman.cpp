@@ -31,15 +31,21 @@ void THuffmanTree::Init(std::uint32_t symbolCount)
     OnRescale = RescaleNothing;
     OnReadBit = ReadNoBit;
     WeightLimit = 16383;
-    Weight = new std::uint32_t[NodeCount + 1];
+    // One slot more than the nodes: the spare node of UpdateAtPlace.
+    Weight = new std::uint32_t[NodeCount + 2];
     Parent = new std::uint32_t[NodeCount + 1];
     Left = new std::uint32_t[2 * n];
     Right = Left + n;
     Path = new std::uint32_t[n < PrefixBits ? PrefixBits : n];
     Prefix = new TPrefixEntry[PrefixSize];
     Position = new std::uint32_t[PrefixSize]();
-    Sibling = new std::uint32_t[NodeCount + 1];
-    Weight[0] = Parent[0] = Left[0] = Right[0] = Sibling[0] = 0;
+    Sibling = new std::uint32_t[NodeCount + 2];
+    Parent[0] = Left[0] = Right[0] = Sibling[0] = 0;
+    // The uncle of the root and of the spare node, never lighter than a
+    // node that rose: no exchange above the root.
+    Weight[0] = UINT32_MAX;
+    Position[0] = NodeCount + 1;
+    Sibling[NodeCount + 1] = 0;
     Reset();
 }
 

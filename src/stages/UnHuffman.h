@@ -201,6 +201,8 @@ private:
     // The node at each place above depth PrefixBits (PrefixSize entries, 0
     // unused): one store per node that moves, not one per row through it.
     std::uint32_t* Position = nullptr;
+    // Levels UpdateAtPlace climbs between two looks at the code's length.
+    static constexpr std::uint32_t ClimbGroup = 4;
 
 public:
     // Back to the tree Init builds, in the arrays it has; the hooks and
@@ -245,23 +247,31 @@ inline void THuffmanTree::UpdateAtPlace(std::uint32_t k, std::uint32_t depth, st
     const std::uint32_t* const position = Position;
 
     // The climb of UpdateAlongPath, with p's place h in place of its depth:
-    // one level up is h >> 1, and the root's place is 1.
+    // one level up is h >> 1, and the root's place is 1. The levels go in
+    // groups of ClimbGroup, so that the loop's exit, whose trip count is the
+    // code length, is seen once per group: past the root, place 0 holds a
+    // spare node whose writes nobody reads, and the uncle of the root and of
+    // the spare node weighs the most a weight can (slot 0).
     std::uint32_t wm = ++weight[k];
     std::uint32_t h = place >> 1;
     std::uint32_t p = position[h];
     std::uint32_t ws = weight[sibling[k]];
-    for (; h > 1; h >>= 1) {
-        const std::uint32_t wu = weight[sibling[p]];
-        if (wm > wu) [[unlikely]] {
-            ClimbFromPlace(k, depth, place, static_cast<std::uint32_t>(std::bit_width(h)), wm, ws);
-            return;
+    for (std::uint32_t left = depth;; left -= ClimbGroup) {
+        for (std::uint32_t i = 0; i < ClimbGroup; ++i) {
+            const std::uint32_t wu = weight[sibling[p]];
+            if (wm > wu) [[unlikely]] {
+                ClimbFromPlace(k, depth, place, static_cast<std::uint32_t>(std::bit_width(h)), wm, ws);
+                return;
+            }
+            wm += ws;
+            weight[p] = wm;
+            ws = wu;
+            h >>= 1;
+            p = position[h];
         }
-        wm += ws;
-        weight[p] = wm;
-        ws = wu;
-        p = position[h >> 1];
+        if (left <= ClimbGroup)
+            break;
     }
-    weight[1] = wm + ws;  // the root, p
     if (weight[1] >= WeightLimit + SymbolCount) [[unlikely]]
         Rescale();
 }
