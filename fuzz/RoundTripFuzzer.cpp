@@ -2,7 +2,8 @@
 // writer makes an archive of them, and one command must give back exactly
 // those records: the extraction every file with its content, date and
 // attributes, the listing every row with its name, date, size and CRC-32.
-// The reader is kept from input to input and decodes with one thread.
+// The reader and the writer are kept from input to input; the reader
+// decodes with one thread.
 //
 // Input: one byte of options (bits 0-2: block-size code, mostly 1; bit 3: no
 // second stage; bit 4: extract, else list; bit 5: long contents), then per
@@ -202,6 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     // Reachable for the whole run, released with the process.
     static TArchiveReader& reader = *new TArchiveReader;
+    static ArchiveWriter& writer = *new ArchiveWriter;
     InputReader in(data, size);
     const std::uint8_t flags = in.Byte();
     static constexpr std::uint8_t Codes[8] = {1, 1, 1, 1, 1, 2, 3, 4};
@@ -222,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     memory::Reset();
-    memory::Current().archives["a.twx"] = WriteArchive(records, options);
+    memory::Current().archives["a.twx"] = writer.Write(records, options);
     // One pipeline: the threads target compares it with several threads.
     memory::Current().processors = 1;
     if (flags & 16)

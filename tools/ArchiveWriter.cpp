@@ -40,11 +40,17 @@ std::uint32_t RunLength(const std::uint8_t* data, std::uint32_t i, std::uint32_t
 
 std::vector<std::uint8_t> BuildDecodedStream(const std::vector<WriterRecord>& records, bool endMark)
 {
-    std::size_t total = endMark ? 1 : 0;
+    std::vector<std::uint8_t> stream;
+    AppendDecodedStream(records, endMark, stream);
+    return stream;
+}
+
+void AppendDecodedStream(const std::vector<WriterRecord>& records, bool endMark, std::vector<std::uint8_t>& stream)
+{
+    std::size_t total = stream.size() + (endMark ? 1 : 0);
     for (const WriterRecord& record : records)
         total += RecordHeaderSize + record.storedName.size() + record.content.size();
 
-    std::vector<std::uint8_t> stream;
     stream.reserve(total);
     for (const WriterRecord& record : records) {
         if (record.storedName.empty() || record.storedName.size() > 255)
@@ -60,7 +66,6 @@ std::vector<std::uint8_t> BuildDecodedStream(const std::vector<WriterRecord>& re
     }
     if (endMark)
         stream.push_back(EndMark);
-    return stream;
 }
 
 std::vector<std::uint8_t> BuildHeader(const WriterOptions& options)
@@ -81,27 +86,48 @@ std::vector<std::uint8_t> BuildHeader(const WriterOptions& options)
 
 std::vector<std::uint8_t> WriteArchive(const std::vector<std::uint8_t>& decodedStream, const WriterOptions& options)
 {
-    ArchiveEncoder encoder(options);
-    const std::uint32_t blockSize = encoder.BlockSize();
-    std::vector<std::uint8_t> block(blockSize);
-    for (std::size_t offset = 0; offset < decodedStream.size(); offset += blockSize) {
-        const std::size_t take = std::min<std::size_t>(blockSize, decodedStream.size() - offset);
-        std::copy_n(decodedStream.begin() + static_cast<std::ptrdiff_t>(offset), take, block.begin());
-        std::fill(block.begin() + static_cast<std::ptrdiff_t>(take), block.end(), 0);
-        encoder.EncodeBlock(block.data());
-    }
-    return encoder.Finish();
+    return ArchiveWriter().Write(decodedStream, options);
 }
 
 std::vector<std::uint8_t> WriteArchive(const std::vector<WriterRecord>& records, const WriterOptions& options)
 {
+    return ArchiveWriter().Write(records, options);
+}
+
+std::vector<std::uint8_t> ArchiveWriter::Write(const std::vector<std::uint8_t>& decodedStream, const WriterOptions& options)
+{
+    return Encode(decodedStream.data(), decodedStream.size(), options);
+}
+
+std::vector<std::uint8_t> ArchiveWriter::Write(const std::vector<WriterRecord>& records, const WriterOptions& options)
+{
     CheckBlockSizeCode(options.blockSizeCode);
-    std::vector<std::uint8_t> stream = BuildDecodedStream(records, false);
+    Stream.clear();
+    AppendDecodedStream(records, false, Stream);
     const std::uint32_t blockSize = options.blockSizeCode * BlockSizeUnit;
-    const bool endsAtBlockEnd = !stream.empty() && stream.size() % blockSize == 0;
+    const bool endsAtBlockEnd = !Stream.empty() && Stream.size() % blockSize == 0;
     if (!(options.omitEndMarkAtBlockEnd && endsAtBlockEnd))
-        stream.push_back(EndMark);
-    return WriteArchive(stream, options);
+        Stream.push_back(EndMark);
+    return Encode(Stream.data(), Stream.size(), options);
+}
+
+std::vector<std::uint8_t> ArchiveWriter::Encode(const std::uint8_t* stream, std::size_t size, const WriterOptions& options)
+{
+    if (Encoder)
+        Encoder->Restart(options);
+    else
+        Encoder.emplace(options);
+    const std::uint32_t blockSize = Encoder->BlockSize();
+    // Whole blocks straight from the stream; only the last one is copied, to be padded.
+    std::size_t offset = 0;
+    for (; size - offset >= blockSize; offset += blockSize)
+        Encoder->EncodeBlock(stream + offset);
+    if (offset < size) {
+        Tail.assign(stream + offset, stream + size);
+        Tail.resize(blockSize, 0);
+        Encoder->EncodeBlock(Tail.data());
+    }
+    return Encoder->Finish();
 }
 
 void BitWriter::FlushWord()
@@ -244,6 +270,14 @@ TokenEncoder::TokenEncoder()
     std::iota(std::begin(MoveToFront), std::end(MoveToFront), 0);
 }
 
+void TokenEncoder::Reset()
+{
+    std::iota(std::begin(MoveToFront), std::end(MoveToFront), 0);
+    SymbolTree.Reset();
+    RunTree.Reset();
+    RunExtensionTree.Reset();
+}
+
 void TokenEncoder::EncodeLiteral(std::uint8_t value, BitWriter& out)
 {
     const auto* found = static_cast<const std::uint8_t*>(std::memchr(MoveToFront, value, sizeof MoveToFront));
@@ -287,10 +321,20 @@ void TokenEncoder::Encode(const std::uint8_t* bytes, std::uint32_t n, BitWriter&
 ArchiveEncoder::ArchiveEncoder(const WriterOptions& options)
     : Options(options), Size(0)
 {
+    Restart(options);
+}
+
+void ArchiveEncoder::Restart(const WriterOptions& options)
+{
     CheckBlockSizeCode(options.blockSizeCode);
+    Options = options;
     Size = options.blockSizeCode * BlockSizeUnit;
-    Coded.resize(Size);
-    Transformed.resize(Size);
+    if (Coded.size() < Size) {
+        Coded.resize(Size);
+        Transformed.resize(Size);
+    }
+    Tokens.Reset();
+    Out.TakeBytes();
     for (std::uint8_t byte : BuildHeader(options))
         Out.WriteBits(byte, 8);
 }

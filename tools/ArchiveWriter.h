@@ -43,6 +43,8 @@ using twx::HeaderSize;
 // content), then the end mark 0 unless endMark is false.
 // Throws std::invalid_argument for an empty or over-long name or a content of 4 GiB or more.
 std::vector<std::uint8_t> BuildDecodedStream(const std::vector<WriterRecord>& records, bool endMark = true);
+// The same appended to stream.
+void AppendDecodedStream(const std::vector<WriterRecord>& records, bool endMark, std::vector<std::uint8_t>& stream);
 
 // The 17-byte header for any code and version, so tests can write bad ones.
 std::vector<std::uint8_t> BuildHeader(const WriterOptions& options);
@@ -104,6 +106,8 @@ public:
     HuffmanEncoder& operator=(const HuffmanEncoder&) = delete;
 
     void Encode(std::uint32_t symbol, BitWriter& out);
+    // Back to the tree a new encoder starts with.
+    void Reset() { Model.Reset(); }
     const THuffmanTree& Tree() const { return Model; }
 
 private:
@@ -144,6 +148,8 @@ class TokenEncoder {
 public:
     TokenEncoder();
     void Encode(const std::uint8_t* bytes, std::uint32_t n, BitWriter& out);
+    // Back to the list and the trees of a new encoder.
+    void Reset();
 
 private:
     void EncodeLiteral(std::uint8_t value, BitWriter& out);
@@ -171,11 +177,13 @@ struct BlockFields {
 };
 
 // Stateful archive encoder: the models run on from block to block, exactly as
-// the reader's do. All buffers are allocated once.
+// the reader's do. Buffers grow to the largest block size seen and are kept.
 class ArchiveEncoder {
 public:
     // Writes the header; throws std::invalid_argument for a code outside 1 to 64.
     explicit ArchiveEncoder(const WriterOptions& options);
+    // Starts another archive as a new encoder would, keeping the buffers.
+    void Restart(const WriterOptions& options);
 
     std::uint32_t BlockSize() const { return Size; }
     // Appends one block of exactly BlockSize() bytes.
@@ -191,4 +199,20 @@ private:
     BlockSorter Sorter;
     std::vector<std::uint8_t> Coded;        // second-stage code of the block
     std::vector<std::uint8_t> Transformed;  // transform output
+};
+
+// Writes archive after archive with one encoder, its buffers and the stream's
+// kept: for callers that write many (the round-trip fuzzer one per input).
+// Gives what WriteArchive gives.
+class ArchiveWriter {
+public:
+    std::vector<std::uint8_t> Write(const std::vector<std::uint8_t>& decodedStream, const WriterOptions& options);
+    std::vector<std::uint8_t> Write(const std::vector<WriterRecord>& records, const WriterOptions& options);
+
+private:
+    std::vector<std::uint8_t> Encode(const std::uint8_t* stream, std::size_t size, const WriterOptions& options);
+
+    std::optional<ArchiveEncoder> Encoder;
+    std::vector<std::uint8_t> Stream;
+    std::vector<std::uint8_t> Tail;  // the last block, zero-padded
 };
