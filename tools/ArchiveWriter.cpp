@@ -1,6 +1,7 @@
 #include "ArchiveWriter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 #include <stdexcept>
@@ -25,15 +26,31 @@ void CheckBlockSizeCode(std::uint8_t code)
         throw std::invalid_argument("block-size code must lie between 1 and 64");
 }
 
+// How many of the count bytes at a and b agree before the first that differs;
+// eight at a time, the padding of a block being long runs.
+std::uint32_t AgreeingLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t count)
+{
+    std::uint32_t k = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; count - k >= 8; k += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + k, 8);
+            std::memcpy(&y, b + k, 8);
+            if (x != y)
+                return k + static_cast<std::uint32_t>(std::countr_zero(x ^ y)) / 8;
+        }
+    }
+    while (k < count && a[k] == b[k])
+        ++k;
+    return k;
+}
+
 // Length of the run of equal bytes starting at data[i], at most limit.
 std::uint32_t RunLength(const std::uint8_t* data, std::uint32_t i, std::uint32_t n, std::uint32_t limit)
 {
-    const std::uint8_t value = data[i];
     const std::uint32_t end = limit < n - i ? i + limit : n;
-    std::uint32_t j = i + 1;
-    while (j < end && data[j] == value)
-        ++j;
-    return j - i;
+    // The run from i + 1 on is where data[i + 1..] agrees with data[i..].
+    return 1 + AgreeingLength(data + i, data + i + 1, end - i - 1);
 }
 
 } // namespace
@@ -184,11 +201,15 @@ std::uint32_t BlockSorter::MinimalRotation(const std::uint8_t* in, std::uint32_t
     // be skipped together with the k starts behind it.
     std::uint32_t i = 0, j = 1, k = 0;
     while (i < n && j < n && k < n) {
-        const std::uint32_t ia = i + k, ib = j + k;  // both below 2n
-        const std::uint8_t a = in[ia < n ? ia : ia - n];
-        const std::uint8_t b = in[ib < n ? ib : ib - n];
+        std::uint32_t ia = i + k, ib = j + k;  // both below 2n
+        ia = ia < n ? ia : ia - n;
+        ib = ib < n ? ib : ib - n;
+        const std::uint8_t a = in[ia];
+        const std::uint8_t b = in[ib];
         if (a == b) {
-            ++k;
+            // Equal bytes, a stretch at a time up to where either side wraps.
+            const std::uint32_t span = std::min(n - k, n - std::max(ia, ib));
+            k += 1 + AgreeingLength(in + ia + 1, in + ib + 1, span - 1);
             continue;
         }
         if (a > b)
