@@ -53,6 +53,105 @@ std::uint32_t RunLength(const std::uint8_t* data, std::uint32_t i, std::uint32_t
     return 1 + AgreeingLength(data + i, data + i + 1, end - i - 1);
 }
 
+
+// Suffix array of s[0..n), values below k, into sa by induced sorting (the
+// end of s counts as smaller than every value). Scratch is taken per call,
+// each at most n / 2 entries past the types: small allocations, where the
+// library sorter takes a quarter MiB of buckets each time.
+template <typename Char>
+void InducedSuffixSort(const Char* s, std::int32_t n, std::int32_t k, std::int32_t* sa)
+{
+    if (n <= 1) {
+        if (n == 1)
+            sa[0] = 0;
+        return;
+    }
+    // 1: the suffix is smaller than the one after it (S), 0: larger (L).
+    std::vector<std::uint8_t> types(static_cast<std::size_t>(n));
+    std::uint8_t* const smaller = types.data();
+    smaller[n - 1] = 0;
+    for (std::int32_t i = n - 2; i >= 0; --i)
+        smaller[i] = s[i] < s[i + 1] || (s[i] == s[i + 1] && smaller[i + 1]);
+    // Leftmost S: an S suffix behind an L one.
+    const auto leftmost = [smaller](std::int32_t i) { return i > 0 && smaller[i] && !smaller[i - 1]; };
+
+    std::vector<std::int32_t> counts(static_cast<std::size_t>(k), 0);
+    std::vector<std::int32_t> buckets(static_cast<std::size_t>(k));
+    std::int32_t* const count = counts.data();
+    std::int32_t* const bucket = buckets.data();
+    for (std::int32_t i = 0; i < n; ++i)
+        ++count[s[i]];
+    // The seeds (leftmost S suffixes) in the given order at their buckets'
+    // ends, then the L suffixes induced from the left and the S suffixes
+    // from the right.
+    const auto induce = [=](const std::int32_t* seeds, std::int32_t m) {
+        std::fill(sa, sa + n, -1);
+        for (std::int32_t c = 0, sum = 0; c < k; ++c)
+            bucket[c] = sum += count[c];
+        for (std::int32_t i = m; i-- > 0;)
+            sa[--bucket[s[seeds[i]]]] = seeds[i];
+        for (std::int32_t c = 0, sum = 0; c < k; sum += count[c++])
+            bucket[c] = sum;
+        sa[bucket[s[n - 1]]++] = n - 1;  // behind it only the end: L
+        for (std::int32_t i = 0; i < n; ++i) {
+            const std::int32_t j = sa[i] - 1;
+            if (j >= 0 && !smaller[j])
+                sa[bucket[s[j]]++] = j;
+        }
+        for (std::int32_t c = 0, sum = 0; c < k; ++c)
+            bucket[c] = sum += count[c];
+        for (std::int32_t i = n - 1; i >= 0; --i) {
+            const std::int32_t j = sa[i] - 1;
+            if (j >= 0 && smaller[j])
+                sa[--bucket[s[j]]] = j;
+        }
+    };
+
+    std::vector<std::int32_t> seeds;
+    for (std::int32_t i = 1; i < n; ++i)
+        if (leftmost(i))
+            seeds.push_back(i);
+    const auto m = static_cast<std::int32_t>(seeds.size());
+    induce(seeds.data(), m);  // sorts the pieces from one leftmost S to the next
+
+    std::vector<std::int32_t> sorted;
+    sorted.reserve(seeds.size());
+    for (std::int32_t i = 0; i < n; ++i)
+        if (leftmost(sa[i]))
+            sorted.push_back(sa[i]);
+    // Equal pieces: the same values and types up to the next leftmost S; the
+    // last piece, which runs into the end, equals none.
+    const auto samePiece = [=](std::int32_t a, std::int32_t b) {
+        for (std::int32_t d = 0;; ++d) {
+            if (a + d == n || b + d == n || s[a + d] != s[b + d] || smaller[a + d] != smaller[b + d])
+                return false;
+            if (d > 0 && (leftmost(a + d) || leftmost(b + d)))
+                return leftmost(a + d) && leftmost(b + d);
+        }
+    };
+    // The pieces' ranks, at sa[m + position / 2] (leftmost S lie two apart at least).
+    std::fill(sa + m, sa + n, -1);
+    std::int32_t names = 0;
+    for (std::int32_t i = 0; i < m; ++i) {
+        if (i == 0 || !samePiece(sorted[i - 1], sorted[i]))
+            ++names;
+        sa[m + sorted[i] / 2] = names - 1;
+    }
+    if (names < m) {
+        // Equal pieces: their order comes from the suffixes of the string of ranks.
+        std::vector<std::int32_t> reduced;
+        reduced.reserve(seeds.size());
+        for (std::int32_t i = m; i < n; ++i)
+            if (sa[i] >= 0)
+                reduced.push_back(sa[i]);
+        std::vector<std::int32_t> order(seeds.size());
+        InducedSuffixSort(reduced.data(), m, names, order.data());
+        for (std::int32_t i = 0; i < m; ++i)
+            sorted[i] = seeds[order[i]];
+    }
+    induce(sorted.data(), m);
+}
+
 } // namespace
 
 std::vector<std::uint8_t> BuildDecodedStream(const std::vector<WriterRecord>& records, bool endMark)
@@ -223,6 +322,24 @@ std::uint32_t BlockSorter::MinimalRotation(const std::uint8_t* in, std::uint32_t
     return std::min(i, j);
 }
 
+void BlockSorter::SortSuffixes(const std::uint8_t* text, std::uint32_t n, std::int32_t* suffixes)
+{
+    if (n <= ShortSortLimit) {
+        // The suffixes are distinct, so any correct sort gives this order.
+        std::iota(suffixes, suffixes + n, 0);
+        std::sort(suffixes, suffixes + n, [text, n](std::int32_t a, std::int32_t b) {
+            const std::uint32_t lengthA = n - static_cast<std::uint32_t>(a);
+            const std::uint32_t lengthB = n - static_cast<std::uint32_t>(b);
+            const int order = std::memcmp(text + a, text + b, std::min(lengthA, lengthB));
+            return order != 0 ? order < 0 : lengthA < lengthB;
+        });
+    } else if (n <= InducedSortLimit) {
+        InducedSuffixSort(text, static_cast<std::int32_t>(n), 256, suffixes);
+    } else if (divsufsort(text, suffixes, static_cast<saidx_t>(n)) != 0) {
+        throw std::runtime_error("suffix sorting failed");
+    }
+}
+
 void BlockSorter::Transform(const std::uint8_t* in, std::uint32_t n, std::uint8_t* out, std::uint32_t& primaryIndex)
 {
     primaryIndex = 0;
@@ -238,19 +355,7 @@ void BlockSorter::Transform(const std::uint8_t* in, std::uint32_t n, std::uint8_
     const std::uint32_t start = MinimalRotation(in, n);
     std::memcpy(Rotated.data(), in + start, n - start);
     std::memcpy(Rotated.data() + (n - start), in, start);
-    if (n <= ShortSortLimit) {
-        // The suffixes are distinct, so any correct sort gives this order.
-        const std::uint8_t* const text = Rotated.data();
-        std::iota(Suffixes.begin(), Suffixes.begin() + n, 0);
-        std::sort(Suffixes.begin(), Suffixes.begin() + n, [text, n](std::int32_t a, std::int32_t b) {
-            const std::uint32_t lengthA = n - static_cast<std::uint32_t>(a);
-            const std::uint32_t lengthB = n - static_cast<std::uint32_t>(b);
-            const int order = std::memcmp(text + a, text + b, std::min(lengthA, lengthB));
-            return order != 0 ? order < 0 : lengthA < lengthB;
-        });
-    } else if (divsufsort(Rotated.data(), Suffixes.data(), static_cast<saidx_t>(n)) != 0) {
-        throw std::runtime_error("suffix sorting failed");
-    }
+    SortSuffixes(Rotated.data(), n, Suffixes.data());
 
     const std::uint32_t second = (1 % n + n - start) % n;  // in[1] within Rotated
     for (std::uint32_t k = 0; k < n; ++k) {

@@ -126,9 +126,13 @@ public:
     // a quarter MiB of buckets on every call, which short blocks (most of the
     // round-trip fuzzer's) would pay for many times over.
     static constexpr std::uint32_t ShortSortLimit = 256;
+    // Up to this length by induced sorting with small scratch; longer ones
+    // by the library's suffix sorter, faster there despite its buckets.
+    static constexpr std::uint32_t InducedSortLimit = 4096;
 
 private:
     static std::uint32_t MinimalRotation(const std::uint8_t* in, std::uint32_t n);
+    static void SortSuffixes(const std::uint8_t* text, std::uint32_t n, std::int32_t* suffixes);
 
     std::vector<std::uint8_t> Rotated;
     std::vector<std::int32_t> Suffixes;
