@@ -322,6 +322,30 @@ std::uint32_t BlockSorter::MinimalRotation(const std::uint8_t* in, std::uint32_t
     return std::min(i, j);
 }
 
+std::uint32_t BlockSorter::LeadingRunCut(const std::uint8_t* text, std::uint32_t n)
+{
+    // text starts with its least byte c, in a run of z. Suffixes starting in
+    // that run sort by how many c they start with, more first; the others
+    // start with at most L (the longest run further on) and, when text does
+    // not end in c, each has a greater byte behind its c. Against those, a
+    // start in the run with more than L c sorts first, and with fewer the
+    // rest of text decides: cutting the run to L + 1 c keeps their order.
+    const std::uint8_t c = text[0];
+    const std::uint32_t z = RunLength(text, 0, n, n);
+    if (z == n || text[n - 1] == c)
+        return 0;
+    std::uint32_t longest = 0;
+    for (std::uint32_t at = z; at < n;) {
+        const auto* found = static_cast<const std::uint8_t*>(std::memchr(text + at, c, n - at));
+        if (found == nullptr)
+            break;
+        const auto run = RunLength(text, static_cast<std::uint32_t>(found - text), n, n);
+        longest = std::max(longest, run);
+        at = static_cast<std::uint32_t>(found - text) + run;
+    }
+    return z > longest + 1 ? z - (longest + 1) : 0;
+}
+
 void BlockSorter::SortSuffixes(const std::uint8_t* text, std::uint32_t n, std::int32_t* suffixes)
 {
     if (n <= ShortSortLimit) {
@@ -355,11 +379,21 @@ void BlockSorter::Transform(const std::uint8_t* in, std::uint32_t n, std::uint8_
     const std::uint32_t start = MinimalRotation(in, n);
     std::memcpy(Rotated.data(), in + start, n - start);
     std::memcpy(Rotated.data() + (n - start), in, start);
-    SortSuffixes(Rotated.data(), n, Suffixes.data());
+    // A long leading run (a block's zero padding) is sorted cut short: the
+    // starts cut off come first, in order, then those of the rest, which
+    // Suffixes holds from cut on, counted from the cut.
+    const std::uint32_t cut = LeadingRunCut(Rotated.data(), n);
+    SortSuffixes(Rotated.data() + cut, n - cut, Suffixes.data() + cut);
 
     const std::uint32_t second = (1 % n + n - start) % n;  // in[1] within Rotated
-    for (std::uint32_t k = 0; k < n; ++k) {
-        const auto rotation = static_cast<std::uint32_t>(Suffixes[k]);
+    if (cut > 0) {
+        out[0] = Rotated[n - 1];
+        std::memcpy(out + 1, Rotated.data(), cut - 1);
+        if (second < cut)
+            primaryIndex = second;
+    }
+    for (std::uint32_t k = cut; k < n; ++k) {
+        const auto rotation = static_cast<std::uint32_t>(Suffixes[k]) + cut;
         if (rotation == second)
             primaryIndex = k;
         out[k] = Rotated[rotation == 0 ? n - 1 : rotation - 1];

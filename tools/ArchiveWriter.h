@@ -132,6 +132,8 @@ public:
 
 private:
     static std::uint32_t MinimalRotation(const std::uint8_t* in, std::uint32_t n);
+    // How many bytes of text's leading run can go unsorted (see the .cpp).
+    static std::uint32_t LeadingRunCut(const std::uint8_t* text, std::uint32_t n);
     static void SortSuffixes(const std::uint8_t* text, std::uint32_t n, std::int32_t* suffixes);
 
     std::vector<std::uint8_t> Rotated;
