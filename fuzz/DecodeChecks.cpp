@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "ArchiveFormat.h"
-#include "InProcessRun.h"
+#include "UnTWX.h"
 #include "TestSupport.h"
 #include "stages/CRCs.h"
 
@@ -68,15 +68,16 @@ bool ChoosesExtraction(const std::vector<std::uint8_t>& archive)
     return archive.size() > HeaderWordAt && (archive[HeaderWordAt] & 1u) != 0;
 }
 
-Ending Run(TArchiveReader& reader, const std::vector<std::string>& arguments, const std::vector<std::uint8_t>& archive,
+Ending Run(TArchiveReader& reader, const std::vector<std::string>& arguments, std::vector<std::uint8_t>& archive,
     unsigned processors)
 {
     memory::Reset();
-    memory::Current().archives["a.twx"] = archive;
+    memory::Current().archives["a.twx"] = std::move(archive);
     memory::Current().processors = processors;
     Ending ending;
-    ending.exitCode = RunInProcess(arguments, &reader).exitCode;
+    ending.exitCode = RunUnTWX(arguments, &reader);
     ending.state = std::move(memory::Current());
+    archive = std::move(ending.state.archives.extract("a.twx").mapped());
     memory::Reset();
     return ending;
 }

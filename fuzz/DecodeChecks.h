@@ -33,8 +33,9 @@ bool ChoosesExtraction(const std::vector<std::uint8_t>& archive);
 
 // Runs the command on the archive as "a.twx" with the given number of
 // usable processors, reading it with the kept reader; the ending is taken
-// out of the memory platform.
-Ending Run(TArchiveReader& reader, const std::vector<std::string>& arguments, const std::vector<std::uint8_t>& archive,
+// out of the memory platform. The archive is lent to the platform for the
+// run, not copied, and given back.
+Ending Run(TArchiveReader& reader, const std::vector<std::string>& arguments, std::vector<std::uint8_t>& archive,
     unsigned processors);
 
 [[noreturn]] void Fail(const char* command, const char* broken, const Ending& ending);

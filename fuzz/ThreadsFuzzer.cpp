@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     // Reachable for the whole run, released with the process.
     static TArchiveReader& reader = *new TArchiveReader;
-    const std::vector<std::uint8_t> archive = FixedUp(data, size);
+    std::vector<std::uint8_t> archive = FixedUp(data, size);
     const bool extracts = ChoosesExtraction(archive);
     const auto runChecked = [&archive](bool extraction) {
         Ending ending = Run(reader, extraction ? ExtractArguments : ListArguments, archive, 2);
