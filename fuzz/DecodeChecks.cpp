@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ArchiveFormat.h"
+#include "ArchiveReader.h"
 #include "UnTWX.h"
 #include "TestSupport.h"
 #include "stages/CRCs.h"
@@ -61,6 +62,16 @@ std::vector<std::uint8_t> FixedUp(const std::uint8_t* data, std::size_t size)
             code = 1;
     }
     return archive;
+}
+
+TArchiveReader& ReaderFor(const std::vector<std::uint8_t>& archive)
+{
+    static TArchiveReader* readers[3] = {};
+    const std::uint8_t code = archive.size() > BlockSizeCodeAt ? archive[BlockSizeCodeAt] : 0;
+    TArchiveReader*& reader = readers[code == 1 ? 0 : code == 2 ? 1 : 2];
+    if (reader == nullptr)
+        reader = new TArchiveReader;
+    return *reader;
 }
 
 bool ChoosesExtraction(const std::vector<std::uint8_t>& archive)

@@ -2,8 +2,8 @@
 // writer makes an archive of them, and one command must give back exactly
 // those records: the extraction every file with its content, date and
 // attributes, the listing every row with its name, date, size and CRC-32.
-// The reader and the writer are kept from input to input; the reader
-// decodes with one thread.
+// The readers (one per block size) and the writer are kept from input to
+// input; the reader decodes with one thread.
 //
 // Input: one byte of options (bits 0-2: block-size code, mostly 1; bit 3: no
 // second stage; bit 4: extract, else list; bit 5: long contents), then per
@@ -201,14 +201,20 @@ void CheckExtraction(TArchiveReader& reader, const std::vector<WriterRecord>& re
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Reachable for the whole run, released with the process.
-    static TArchiveReader& reader = *new TArchiveReader;
+    // Reachable for the whole run, released with the process. A reader for
+    // each block size keeps its stages built, where one would build them
+    // anew at every change of block size.
+    static TArchiveReader* readers[5] = {};
     static ArchiveWriter& writer = *new ArchiveWriter;
     InputReader in(data, size);
     const std::uint8_t flags = in.Byte();
     static constexpr std::uint8_t Codes[8] = {1, 1, 1, 1, 1, 2, 3, 4};
     WriterOptions options;
     options.blockSizeCode = Codes[flags & 7];
+    TArchiveReader*& kept = readers[options.blockSizeCode];
+    if (kept == nullptr)
+        kept = new TArchiveReader;
+    TArchiveReader& reader = *kept;
     options.secondStage = (flags & 8) ? SecondStage::Never : SecondStage::Automatic;
 
     std::vector<WriterRecord> records;

@@ -70,11 +70,10 @@ bool ChecksAgreement(const std::uint8_t* data, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Reachable for the whole run, released with the process.
-    static TArchiveReader& reader = *new TArchiveReader;
     std::vector<std::uint8_t> archive = FixedUp(data, size);
+    TArchiveReader& reader = ReaderFor(archive);
     const bool extracts = ChoosesExtraction(archive);
-    const auto runChecked = [&archive](bool extraction) {
+    const auto runChecked = [&reader, &archive](bool extraction) {
         Ending ending = Run(reader, extraction ? ExtractArguments : ListArguments, archive, 2);
         if (extraction)
             CheckExtraction(ending);
