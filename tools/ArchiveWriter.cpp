@@ -282,15 +282,23 @@ void HuffmanEncoder::Encode(std::uint32_t symbol, BitWriter& out)
 {
     const std::uint32_t leaf = Model.SymbolCount + symbol;
     // Collect the branch taken at each level from the leaf up; the decoder
-    // reads them from the root down.
+    // reads them from the root down. Shifted in from the leaf up, the root's
+    // branch ends in the lowest bit, the first written.
     std::size_t depth = 0;
+    std::uint64_t code = 0;
     for (std::uint32_t node = leaf; node != 1;) {
         const std::uint32_t parent = Model.Parent[node];
-        Path[depth++] = Model.Right[parent] == node ? 1 : 0;
+        const std::uint8_t bit = Model.Right[parent] == node ? 1 : 0;
+        Path[depth++] = bit;
+        code = code << 1 | bit;
         node = parent;
     }
-    while (depth > 0)
-        out.WriteBit(Path[--depth]);
+    if (depth <= 64) {
+        out.WriteBits(code, static_cast<unsigned>(depth));
+    } else {
+        while (depth > 0)
+            out.WriteBit(Path[--depth]);
+    }
     Model.UpdateTree(leaf);
 }
 
@@ -440,6 +448,10 @@ void TokenEncoder::Reset()
 
 void TokenEncoder::EncodeLiteral(std::uint8_t value, BitWriter& out)
 {
+    if (MoveToFront[0] == value) {  // most literals behind the transform
+        SymbolTree.Encode(0, out);
+        return;
+    }
     const auto* found = static_cast<const std::uint8_t*>(std::memchr(MoveToFront, value, sizeof MoveToFront));
     const auto position = static_cast<std::size_t>(found - MoveToFront);
     std::memmove(MoveToFront + 1, MoveToFront, position);
