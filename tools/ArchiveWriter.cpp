@@ -54,12 +54,64 @@ std::uint32_t RunLength(const std::uint8_t* data, std::uint32_t i, std::uint32_t
 }
 
 
+// The suffix sorter below goes without the checks for undefined behaviour,
+// which would make it several times slower (it stands in for a library that
+// goes without any); the address checks stay.
+#define UNTWX_NO_UB_CHECKS __attribute__((no_sanitize("undefined")))
+
+// Leftmost S: an S suffix (smaller than the one after it) behind an L one.
+UNTWX_NO_UB_CHECKS inline bool IsLeftmostS(const std::uint8_t* smaller, std::int32_t i)
+{
+    return i > 0 && smaller[i] && !smaller[i - 1];
+}
+
+// The seeds (leftmost S suffixes) in the given order at their buckets' ends,
+// then the L suffixes induced from the left and the S suffixes from the right.
+template <typename Char>
+UNTWX_NO_UB_CHECKS void InduceSuffixes(const Char* s, std::int32_t n, std::int32_t k, const std::uint8_t* smaller,
+    const std::int32_t* count, std::int32_t* bucket, const std::int32_t* seeds, std::int32_t m, std::int32_t* sa)
+{
+    std::fill(sa, sa + n, -1);
+    for (std::int32_t c = 0, sum = 0; c < k; ++c)
+        bucket[c] = sum += count[c];
+    for (std::int32_t i = m; i-- > 0;)
+        sa[--bucket[s[seeds[i]]]] = seeds[i];
+    for (std::int32_t c = 0, sum = 0; c < k; sum += count[c++])
+        bucket[c] = sum;
+    sa[bucket[s[n - 1]]++] = n - 1;  // behind it only the end: L
+    for (std::int32_t i = 0; i < n; ++i) {
+        const std::int32_t j = sa[i] - 1;
+        if (j >= 0 && !smaller[j])
+            sa[bucket[s[j]]++] = j;
+    }
+    for (std::int32_t c = 0, sum = 0; c < k; ++c)
+        bucket[c] = sum += count[c];
+    for (std::int32_t i = n - 1; i >= 0; --i) {
+        const std::int32_t j = sa[i] - 1;
+        if (j >= 0 && smaller[j])
+            sa[--bucket[s[j]]] = j;
+    }
+}
+
+// Whether the pieces at a and b (up to the next leftmost S) hold the same
+// values and types; the last piece, which runs into the end, equals none.
+template <typename Char>
+UNTWX_NO_UB_CHECKS bool SamePiece(const Char* s, std::int32_t n, const std::uint8_t* smaller, std::int32_t a, std::int32_t b)
+{
+    for (std::int32_t d = 0;; ++d) {
+        if (a + d == n || b + d == n || s[a + d] != s[b + d] || smaller[a + d] != smaller[b + d])
+            return false;
+        if (d > 0 && (IsLeftmostS(smaller, a + d) || IsLeftmostS(smaller, b + d)))
+            return IsLeftmostS(smaller, a + d) && IsLeftmostS(smaller, b + d);
+    }
+}
+
 // Suffix array of s[0..n), values below k, into sa by induced sorting (the
 // end of s counts as smaller than every value). Scratch is taken per call,
 // each at most n / 2 entries past the types: small allocations, where the
 // library sorter takes a quarter MiB of buckets each time.
 template <typename Char>
-void InducedSuffixSort(const Char* s, std::int32_t n, std::int32_t k, std::int32_t* sa)
+UNTWX_NO_UB_CHECKS void InducedSuffixSort(const Char* s, std::int32_t n, std::int32_t k, std::int32_t* sa)
 {
     if (n <= 1) {
         if (n == 1)
@@ -72,68 +124,30 @@ void InducedSuffixSort(const Char* s, std::int32_t n, std::int32_t k, std::int32
     smaller[n - 1] = 0;
     for (std::int32_t i = n - 2; i >= 0; --i)
         smaller[i] = s[i] < s[i + 1] || (s[i] == s[i + 1] && smaller[i + 1]);
-    // Leftmost S: an S suffix behind an L one.
-    const auto leftmost = [smaller](std::int32_t i) { return i > 0 && smaller[i] && !smaller[i - 1]; };
 
     std::vector<std::int32_t> counts(static_cast<std::size_t>(k), 0);
     std::vector<std::int32_t> buckets(static_cast<std::size_t>(k));
-    std::int32_t* const count = counts.data();
-    std::int32_t* const bucket = buckets.data();
     for (std::int32_t i = 0; i < n; ++i)
-        ++count[s[i]];
-    // The seeds (leftmost S suffixes) in the given order at their buckets'
-    // ends, then the L suffixes induced from the left and the S suffixes
-    // from the right.
-    const auto induce = [=](const std::int32_t* seeds, std::int32_t m) {
-        std::fill(sa, sa + n, -1);
-        for (std::int32_t c = 0, sum = 0; c < k; ++c)
-            bucket[c] = sum += count[c];
-        for (std::int32_t i = m; i-- > 0;)
-            sa[--bucket[s[seeds[i]]]] = seeds[i];
-        for (std::int32_t c = 0, sum = 0; c < k; sum += count[c++])
-            bucket[c] = sum;
-        sa[bucket[s[n - 1]]++] = n - 1;  // behind it only the end: L
-        for (std::int32_t i = 0; i < n; ++i) {
-            const std::int32_t j = sa[i] - 1;
-            if (j >= 0 && !smaller[j])
-                sa[bucket[s[j]]++] = j;
-        }
-        for (std::int32_t c = 0, sum = 0; c < k; ++c)
-            bucket[c] = sum += count[c];
-        for (std::int32_t i = n - 1; i >= 0; --i) {
-            const std::int32_t j = sa[i] - 1;
-            if (j >= 0 && smaller[j])
-                sa[--bucket[s[j]]] = j;
-        }
-    };
+        ++counts[s[i]];
 
     std::vector<std::int32_t> seeds;
     for (std::int32_t i = 1; i < n; ++i)
-        if (leftmost(i))
+        if (IsLeftmostS(smaller, i))
             seeds.push_back(i);
     const auto m = static_cast<std::int32_t>(seeds.size());
-    induce(seeds.data(), m);  // sorts the pieces from one leftmost S to the next
+    // Sorts the pieces from one leftmost S to the next.
+    InduceSuffixes(s, n, k, smaller, counts.data(), buckets.data(), seeds.data(), m, sa);
 
     std::vector<std::int32_t> sorted;
     sorted.reserve(seeds.size());
     for (std::int32_t i = 0; i < n; ++i)
-        if (leftmost(sa[i]))
+        if (IsLeftmostS(smaller, sa[i]))
             sorted.push_back(sa[i]);
-    // Equal pieces: the same values and types up to the next leftmost S; the
-    // last piece, which runs into the end, equals none.
-    const auto samePiece = [=](std::int32_t a, std::int32_t b) {
-        for (std::int32_t d = 0;; ++d) {
-            if (a + d == n || b + d == n || s[a + d] != s[b + d] || smaller[a + d] != smaller[b + d])
-                return false;
-            if (d > 0 && (leftmost(a + d) || leftmost(b + d)))
-                return leftmost(a + d) && leftmost(b + d);
-        }
-    };
     // The pieces' ranks, at sa[m + position / 2] (leftmost S lie two apart at least).
     std::fill(sa + m, sa + n, -1);
     std::int32_t names = 0;
     for (std::int32_t i = 0; i < m; ++i) {
-        if (i == 0 || !samePiece(sorted[i - 1], sorted[i]))
+        if (i == 0 || !SamePiece(s, n, smaller, sorted[i - 1], sorted[i]))
             ++names;
         sa[m + sorted[i] / 2] = names - 1;
     }
@@ -149,7 +163,7 @@ void InducedSuffixSort(const Char* s, std::int32_t n, std::int32_t k, std::int32
         for (std::int32_t i = 0; i < m; ++i)
             sorted[i] = seeds[order[i]];
     }
-    induce(sorted.data(), m);
+    InduceSuffixes(s, n, k, smaller, counts.data(), buckets.data(), sorted.data(), m, sa);
 }
 
 } // namespace

@@ -128,7 +128,7 @@ public:
     static constexpr std::uint32_t ShortSortLimit = 256;
     // Up to this length by induced sorting with small scratch; longer ones
     // by the library's suffix sorter, faster there despite its buckets.
-    static constexpr std::uint32_t InducedSortLimit = 4096;
+    static constexpr std::uint32_t InducedSortLimit = 8192;
 
 private:
     static std::uint32_t MinimalRotation(const std::uint8_t* in, std::uint32_t n);
