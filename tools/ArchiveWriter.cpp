@@ -319,8 +319,14 @@ void HuffmanEncoder::Encode(std::uint32_t symbol, BitWriter& out)
 std::uint32_t BlockSorter::MinimalRotation(const std::uint8_t* in, std::uint32_t n)
 {
     // Two candidate starts race; the one that meets a larger byte first can
-    // be skipped together with the k starts behind it.
-    std::uint32_t i = 0, j = 1, k = 0;
+    // be skipped together with the k starts behind it. Only starts at the
+    // least byte take part: the others cannot be least.
+    const std::uint8_t least = std::memchr(in, 0, n) != nullptr ? 0 : *std::min_element(in, in + n);
+    const auto atLeast = [in, n, least](std::uint32_t from) {
+        const void* found = from < n ? std::memchr(in + from, least, n - from) : nullptr;
+        return found != nullptr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(found) - in) : n;
+    };
+    std::uint32_t i = atLeast(0), j = atLeast(i + 1), k = 0;
     while (i < n && j < n && k < n) {
         std::uint32_t ia = i + k, ib = j + k;  // both below 2n
         ia = ia < n ? ia : ia - n;
@@ -334,11 +340,11 @@ std::uint32_t BlockSorter::MinimalRotation(const std::uint8_t* in, std::uint32_t
             continue;
         }
         if (a > b)
-            i += k + 1;
+            i = atLeast(i + k + 1);
         else
-            j += k + 1;
+            j = atLeast(j + k + 1);
         if (i == j)
-            ++j;
+            j = atLeast(j + 1);
         k = 0;
     }
     return std::min(i, j);
