@@ -512,6 +512,35 @@ TEST(ArchiveWriterTransform, KnownTransformsAndPrimaryIndexes)
     EXPECT_EQ(index, 23u);
 }
 
+// The transform by the plain rule: every rotation of block compared byte by
+// byte, stably sorted, and the byte before each; checks ForwardTransform's
+// output and that its primary index is a rotation equal to the one at 1.
+void ExpectPlainRotationSort(const Bytes& block, const std::string& what)
+{
+    const std::size_t n = block.size();
+    // Rotations compared byte by byte: negative, 0 or positive.
+    const auto compare = [&](std::size_t a, std::size_t b) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const int difference = block[(a + k) % n] - block[(b + k) % n];
+            if (difference != 0)
+                return difference;
+        }
+        return 0;
+    };
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return compare(a, b) < 0; });
+    Bytes expected;
+    for (std::size_t start : order)
+        expected.push_back(block[(start + n - 1) % n]);
+
+    std::uint32_t index = 0;
+    const Bytes transformed = ForwardTransform(block, index);
+    ASSERT_EQ(transformed, expected) << what;
+    ASSERT_LT(index, n) << what;
+    EXPECT_EQ(compare(order[index], 1 % n), 0) << what;
+}
+
 // Blocks on both sides of BlockSorter::ShortSortLimit, so that both sorters
 // are held to the plain rule.
 TEST(ArchiveWriterTransform, MatchesPlainRotationSortOnSmallAndPeriodicBlocks)
@@ -530,29 +559,25 @@ TEST(ArchiveWriterTransform, MatchesPlainRotationSortOnSmallAndPeriodicBlocks)
             block.insert(block.end(), root.begin(), root.end());
         if (round % 2 == 1)
             block.resize(1 + random() % block.size());
-        const std::size_t n = block.size();
+        ExpectPlainRotationSort(block, "round " + std::to_string(round));
+    }
+}
 
-        // Rotations compared byte by byte: negative, 0 or positive.
-        const auto compare = [&](std::size_t a, std::size_t b) {
-            for (std::size_t k = 0; k < n; ++k) {
-                const int difference = block[(a + k) % n] - block[(b + k) % n];
-                if (difference != 0)
-                    return difference;
-            }
-            return 0;
-        };
-        std::vector<std::size_t> order(n);
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return compare(a, b) < 0; });
-        Bytes expected;
-        for (std::size_t start : order)
-            expected.push_back(block[(start + n - 1) % n]);
-
-        std::uint32_t index = 0;
-        const Bytes transformed = ForwardTransform(block, index);
-        ASSERT_EQ(transformed, expected) << "round " << round;
-        ASSERT_LT(index, n);
-        EXPECT_EQ(compare(order[index], 1 % n), 0) << "round " << round;
+// Blocks as the last block of an archive: content of few byte values with
+// runs of zeros in it, then zero padding shorter and longer than those runs
+// (the sorter sorts a long leading run of the least byte cut short), around
+// the lengths where the sorter changes its method.
+TEST(ArchiveWriterTransform, MatchesPlainRotationSortOnPaddedBlocks)
+{
+    std::mt19937 random(11);
+    for (const std::size_t n : {300u, 4096u, 8192u, 8193u}) {
+        for (const std::size_t padding : {std::size_t{0}, std::size_t{3}, std::size_t{40}, n / 4}) {
+            Bytes block(n - padding, 0);
+            for (std::size_t i = 0; i < block.size(); ++i)
+                block[i] = static_cast<std::uint8_t>(i % 97 < 20 ? 0 : random() % 4);
+            block.resize(n, 0);
+            ExpectPlainRotationSort(block, std::to_string(n) + " bytes, " + std::to_string(padding) + " of padding");
+        }
     }
 }
 
