@@ -66,7 +66,9 @@ void TArchiveReader::FillInputBlock(std::uint8_t* buffer, std::uint32_t capacity
     reader.InputBlock->Rewind();
 }
 
-std::uint32_t TArchiveReader::GetCodedRunLength(TBlockReader& bits)
+// Inline in the first phase, its only caller: the reader's position stays in
+// registers across a run length too.
+[[gnu::always_inline]] inline std::uint32_t TArchiveReader::GetCodedRunLength(TBlockReader& bits)
 {
     if (bits.ReadBit() == 0)
         return 0;
