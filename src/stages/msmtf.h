@@ -21,7 +21,7 @@ public:
     std::uint8_t Decode(std::uint8_t index)
     {
         const std::uint8_t sym = MoveToFront(index);
-        if (index == 0)
+        if (index == 0)  // a repeat, most often: the front stays
             return sym;
         // One pass over all values, free of branches so that it vectorises.
         for (unsigned s = 0; s < 256; ++s)
@@ -45,6 +45,8 @@ private:
     std::uint8_t MoveToFront(std::uint8_t index)
     {
         const std::uint8_t sym = SymbolAt[index];
+        if (index == 0)  // a repeat, most often: the front stays
+            return sym;
 #if defined(__SSE2__)
         // Small indexes, the common case, without a call: from the top down,
         // 16 positions at a time move up by one, each load before the store
