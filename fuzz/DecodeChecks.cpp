@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string_view>
 #include <utility>
 
 #include "ArchiveFormat.h"
 #include "ArchiveReader.h"
+#include "InProcessRun.h"
 #include "UnTWX.h"
 #include "TestSupport.h"
 #include "stages/CRCs.h"
@@ -67,14 +67,8 @@ std::vector<std::uint8_t> FixedUp(const std::uint8_t* data, std::size_t size)
 
 TArchiveReader& ReaderFor(const std::vector<std::uint8_t>& archive)
 {
-    static TArchiveReader* readers[4] = {};
     const std::string_view bytes(reinterpret_cast<const char*>(archive.data()), archive.size());
-    const std::uint8_t code = archive.size() > BlockSizeCodeAt ? archive[BlockSizeCodeAt] : 0;
-    const bool shared = std::hash<std::string_view>{}(bytes) % 8 == 0;
-    TArchiveReader*& reader = readers[shared ? 3 : code == 1 ? 0 : code == 2 ? 1 : 2];
-    if (reader == nullptr)
-        reader = new TArchiveReader;
-    return *reader;
+    return KeptReaderFor(archive.size() > BlockSizeCodeAt ? archive[BlockSizeCodeAt] : 0, bytes);
 }
 
 bool ChoosesExtraction(const std::vector<std::uint8_t>& archive)

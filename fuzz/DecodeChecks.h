@@ -31,12 +31,7 @@ std::vector<std::uint8_t> FixedUp(const std::uint8_t* data, std::size_t size);
 // header CRC, and FixedUp makes match): 0 lists, 1 extracts.
 bool ChoosesExtraction(const std::vector<std::uint8_t>& archive);
 
-// The kept reader for the archive: one for each block-size code FixedUp
-// leaves common (1 and 2) and one for the rest, so that each keeps its stages
-// built rather than building them anew at every change of block size; for
-// one archive in eight (by a hash of its bytes) a reader shared by all sizes,
-// so that rebuilding stays fuzzed. Reachable for the whole run, released with
-// the process.
+// The kept reader for the archive (KeptReaderFor its block-size code).
 TArchiveReader& ReaderFor(const std::vector<std::uint8_t>& archive);
 
 // Runs the command on the archive as "a.twx" with the given number of

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -202,24 +201,15 @@ void CheckExtraction(TArchiveReader& reader, const std::vector<WriterRecord>& re
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Reachable for the whole run, released with the process. A reader for
-    // each block size keeps its stages built, where one would build them
-    // anew at every change of block size; one input in eight (by a hash of
-    // its bytes) goes to a reader shared by all sizes, so that rebuilding
-    // stays fuzzed.
-    static TArchiveReader* readers[5] = {};
+    // Reachable for the whole run, released with the process.
     static ArchiveWriter& writer = *new ArchiveWriter;
     InputReader in(data, size);
     const std::uint8_t flags = in.Byte();
     static constexpr std::uint8_t Codes[8] = {1, 1, 1, 1, 1, 2, 3, 4};
     WriterOptions options;
     options.blockSizeCode = Codes[flags & 7];
-    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const bool shared = std::hash<std::string_view>{}(bytes) % 8 == 0;
-    TArchiveReader*& kept = readers[shared ? 0 : options.blockSizeCode];
-    if (kept == nullptr)
-        kept = new TArchiveReader;
-    TArchiveReader& reader = *kept;
+    TArchiveReader& reader =
+        KeptReaderFor(options.blockSizeCode, std::string_view(reinterpret_cast<const char*>(data), size));
     options.secondStage = (flags & 8) ? SecondStage::Never : SecondStage::Automatic;
 
     std::vector<WriterRecord> records;

@@ -1,6 +1,20 @@
 #include "InProcessRun.h"
 
+#include <functional>
+
+#include "ArchiveReader.h"
 #include "UnTWX.h"
+
+TArchiveReader& KeptReaderFor(std::uint8_t blockSizeCode, std::string_view input)
+{
+    // One per code, and the shared one last.
+    static TArchiveReader* readers[257] = {};
+    const bool shared = std::hash<std::string_view>{}(input) % 8 == 0;
+    TArchiveReader*& reader = readers[shared ? 256 : blockSizeCode];
+    if (reader == nullptr)
+        reader = new TArchiveReader;
+    return *reader;
+}
 
 RunOutcome RunInProcess(const std::vector<std::string>& arguments, TArchiveReader* kept)
 {

@@ -20,6 +20,13 @@ class TArchiveReader;
 // a kept reader, the archive is read with it (see RunUnTWX).
 RunOutcome RunInProcess(const std::vector<std::string>& arguments, TArchiveReader* kept = nullptr);
 
+// A reader kept from run to run for fuzzing: one per block-size code, so
+// that each keeps its stages built rather than building them anew at every
+// change of block size, and for one input in eight (by a hash of its bytes)
+// one shared by all sizes, so that rebuilding stays fuzzed. Reachable for
+// the whole process, released with it.
+TArchiveReader& KeptReaderFor(std::uint8_t blockSizeCode, std::string_view input);
+
 // Lists an archive held in memory under "a.twx", with the given number of
 // usable processors (2: the next block is decoded on a second thread).
 RunOutcome ListInMemory(
