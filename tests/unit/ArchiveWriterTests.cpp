@@ -723,6 +723,23 @@ TEST(ArchiveWriterRoundTrip, RecordsDecodeWithBlockSizeCodesOneAndTwo)
     }
 }
 
+// A kept writer starts every archive afresh: its models, list and stream
+// carry nothing over from the one before, whatever its block size and stages.
+TEST(ArchiveWriterRoundTrip, AKeptWriterWritesWhatAFreshOneWrites)
+{
+    const std::vector<WriterRecord> text = {{"a.txt", 0x2ECF63C0, 0x20, TextLikeBytes(50000, 3)}};
+    const std::vector<WriterRecord> noise = {{"b.bin", 0x00210000, 0x01, RunFreeBytes(9000, 4)},
+                                             {"c.bin", 0x5A5A5A5A, 0x20, Bytes(70000, 7)}};
+    ArchiveWriter writer;
+    for (int round = 0; round < 6; ++round) {
+        WriterOptions options;
+        options.blockSizeCode = static_cast<std::uint8_t>(1 + round % 3);
+        options.secondStage = round % 2 == 0 ? SecondStage::Automatic : SecondStage::Never;
+        const std::vector<WriterRecord>& records = round % 4 < 2 ? text : noise;
+        ASSERT_TRUE(writer.Write(records, options) == WriteArchive(records, options)) << "round " << round;
+    }
+}
+
 TEST(ArchiveWriterRoundTrip, ManyBlocksShareTheAdaptiveModels)
 {
     Bytes stream;
