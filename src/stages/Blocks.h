@@ -66,7 +66,7 @@ public:
 
     // PeekBits and SkipBits on a reading position held elsewhere (a
     // TBlockReader's).
-    static unsigned PeekBitsAt(const std::uint8_t* data, std::uint32_t used, std::uint32_t cursor,
+    [[gnu::always_inline]] static unsigned PeekBitsAt(const std::uint8_t* data, std::uint32_t used, std::uint32_t cursor,
                                std::uint8_t bitIndex, std::uint64_t& window)
     {
         if (used < 8 || cursor > used - 8)
@@ -75,7 +75,7 @@ public:
         window >>= bitIndex;
         return 64u - bitIndex;
     }
-    static void SkipBitsAt(std::uint32_t& cursor, std::uint8_t& bitIndex, unsigned count)
+    [[gnu::always_inline]] static void SkipBitsAt(std::uint32_t& cursor, std::uint8_t& bitIndex, unsigned count)
     {
         const std::uint32_t last = cursor * 8 + bitIndex + count - 1;  // the last bit taken
         cursor = last >> 3;
@@ -197,9 +197,12 @@ class TBlockReader {
 public:
     explicit TBlockReader(TBlock& block) : Block(block) { Take(); }
 
-    unsigned PeekBits(std::uint64_t& window) const { return TBlock::PeekBitsAt(Data, Used, Cursor, BitIndex, window); }
+    [[gnu::always_inline]] unsigned PeekBits(std::uint64_t& window) const
+    {
+        return TBlock::PeekBitsAt(Data, Used, Cursor, BitIndex, window);
+    }
 
-    void SkipBits(unsigned count)
+    [[gnu::always_inline]] void SkipBits(unsigned count)
     {
         TBlock::SkipBitsAt(Cursor, BitIndex, count);
         Read = true;

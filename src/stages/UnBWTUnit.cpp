@@ -302,7 +302,7 @@ void TBWTransform::BuildLinks()
         }
     }
     // Every entry 0..n-1 receives exactly one position 0..n-1.
-    const auto link = [input, links, &next](unsigned p, std::uint32_t i) {
+    const auto link = [input, links, &next](unsigned p, std::uint32_t i) __attribute__((always_inline)) {
         const std::uint8_t b = input[i];
         links[next[p][b]++] = i | std::uint32_t{b} << ByteShift;
     };

@@ -131,15 +131,34 @@ private:
             bits.SkipBits(depth);
         }
         if (k < n) {
-            bits.ReadBitsWhile([&k, &depth, n, children, path](unsigned bit) {
-                path[depth++] = k;
-                k = children[k + (n & (0u - bit))];
-                return k < n;
-            });
+            const TWalk rest = WalkBitByBit(bits, k, depth);
+            k = rest.Node;
+            depth = rest.Depth;
         }
         UpdateAlongPath(k, depth, path);
         Status = 0;
         return k - n;
+    }
+
+    // Where a walk stands: the node reached, and its depth.
+    struct TWalk {
+        std::uint32_t Node;
+        std::uint32_t Depth;
+    };
+    // The walk from node k at depth on, a bit at a time, past the window's
+    // end. Out of line, so that the walk's state above stays in registers.
+    template <typename BitSource>
+    [[gnu::noinline]] TWalk WalkBitByBit(BitSource& bits, std::uint32_t k, std::uint32_t depth)
+    {
+        const std::uint32_t n = SymbolCount;
+        const std::uint32_t* const children = Left;
+        std::uint32_t* const path = Path;
+        bits.ReadBitsWhile([&k, &depth, n, children, path](unsigned bit) {
+            path[depth++] = k;
+            k = children[k + (n & (0u - bit))];
+            return k < n;
+        });
+        return {k, depth};
     }
 
     // What the first PrefixBits bits of a code lead to: the node after them,
