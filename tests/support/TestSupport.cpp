@@ -43,9 +43,10 @@ bool MatchesStopLine(std::string_view line, std::string_view pattern)
 
 std::uint32_t ReferenceCrc32(const Bytes& data)
 {
+    const auto& table = ReferenceTable();
     std::uint32_t crc = 0xFFFFFFFFu;
     for (std::uint8_t byte : data)
-        crc = ReferenceTable()[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
+        crc = table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
     return ~crc;
 }
 
