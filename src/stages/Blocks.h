@@ -66,8 +66,9 @@ public:
 
     // PeekBits and SkipBits on a reading position held elsewhere (a
     // TBlockReader's).
-    [[gnu::always_inline]] static unsigned PeekBitsAt(const std::uint8_t* data, std::uint32_t used, std::uint32_t cursor,
-                               std::uint8_t bitIndex, std::uint64_t& window)
+    [[gnu::always_inline]] static unsigned PeekBitsAt(const std::uint8_t* data, std::uint32_t used,
+                                                      std::uint32_t cursor, std::uint8_t bitIndex,
+                                                      std::uint64_t& window)
     {
         if (used < 8 || cursor > used - 8)
             return 0;
