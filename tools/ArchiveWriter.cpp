@@ -455,7 +455,7 @@ std::uint32_t EncodeSecondStage(const std::uint8_t* block, std::uint32_t n, std:
 
 TokenEncoder::TokenEncoder()
 {
-    std::iota(std::begin(MoveToFront), std::end(MoveToFront), 0);
+    Reset();
 }
 
 void TokenEncoder::Reset()
